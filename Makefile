@@ -1,0 +1,35 @@
+# The two commands of the README: `make demo` and `make check`.
+# `make check SANITIZE=1` builds with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer in build-asan/ and runs the same tests there,
+# plus a bounded fuzz run of the address parser.
+
+SANITIZE ?=
+ifeq ($(SANITIZE),1)
+BUILD := build-asan
+CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+               -DKELVO_SANITIZE=address,undefined
+TEST_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+            LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+BUILD := build
+CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
+TEST_ENV :=
+endif
+
+.PHONY: deps build check demo clean
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD)
+
+check: build
+	cd $(BUILD) && env $(TEST_ENV) ctest --output-on-failure -j2
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+clean:
+	rm -rf build build-asan

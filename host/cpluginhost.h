@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ostrelhost_global.h"
+#include "cpluginarray.h"
+
+#include <QString>
+
+#include <memory>
+
+// The host application's plug-in directory with every module loaded from it.
+// The newest CPluginHost is the current one: GetCurrentPluginDir and
+// GetCurrentPluginArray answer for it until it is destroyed.
+class OSTRELHOST_EXPORT CPluginHost
+{
+public:
+    // Loads every module file in dir, in file-name order. A file that cannot be
+    // loaded is skipped with one warning naming it and the reason. Returns null,
+    // with the reason in *errorString, only when dir is not a readable directory.
+    static std::unique_ptr<CPluginHost> Open(const QString &dir, QString *errorString);
+    ~CPluginHost();
+    CPluginHost(const CPluginHost &) = delete;
+    CPluginHost &operator=(const CPluginHost &) = delete;
+
+    QString Dir() const { return m_dir; }
+    CPluginArray *Plugins() { return &m_plugins; }
+
+private:
+    explicit CPluginHost(const QString &dir);
+
+    QString m_dir;
+    CPluginArray m_plugins;
+    CPluginHost *m_previous;
+};
+
+// The current plug-in directory, absolute and without a trailing separator;
+// empty while no host is open.
+OSTRELHOST_EXPORT QString GetCurrentPluginDir();
+// The current host's plug-ins; null while no host is open.
+OSTRELHOST_EXPORT CPluginArray *GetCurrentPluginArray();

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and the demo need.
+# Idempotent: packages already installed are skipped, and apt is not touched
+# at all when nothing is missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config
+  clang libclang-rt-14-dev        # sanitizer build and the address-parser fuzzer
+  qt6-base-dev                    # Qt Core, Gui, Widgets, Sql, Test
+  libqt6sql6-sqlite               # the QSQLITE driver
+  qt6-qpa-plugins                 # the offscreen platform for tests and pictures
+  libsqlite3-dev sqlite3          # raw scans in the benchmarks, inspection by hand
+  fonts-dejavu-core               # text in offscreen pictures
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

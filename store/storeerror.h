@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+// Every failure of the server book's database engine, with the file and the
+// cause in one message fit to show to the user.
+class StoreError : public std::exception
+{
+public:
+    StoreError(const QString &file, const QString &cause);
+
+    QString message() const { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};

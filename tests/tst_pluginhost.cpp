@@ -1,0 +1,160 @@
+#include "cplugindll.h"
+#include "cpluginhost.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_PluginHost : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void loadsWorkersAndSkipsBadFiles();
+    void openRefusesMissingDirectory();
+    void emptyDirectoryHasNoPlugins();
+    void currentDirHasNoTrailingSeparator();
+    void fillPluginArrayByType();
+    void getPluginAtOutsideRange();
+    void filledArrayOutlivesNeitherSideBadly();
+
+private:
+    void copyModule(const QString &fromDir, const QString &fileName);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_PluginHost::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void tst_PluginHost::copyModule(const QString &fromDir, const QString &fileName)
+{
+    QVERIFY2(QFile::copy(fromDir + '/' + fileName, m_dir->filePath(fileName)), qPrintable(fileName));
+}
+
+static const QStringList sampleWorkers = {"FileWorker.so", "FtpWorker.so", "GopherWorker.so",
+                                          "HttpWorker.so", "HttpsWorker.so"};
+
+void tst_PluginHost::loadsWorkersAndSkipsBadFiles()
+{
+    for (const QString &worker : sampleWorkers)
+        copyModule(KELVO_PLUGIN_DIR, worker);
+    copyModule(KELVO_TEST_PLUGIN_DIR, "noexports.so");
+    QFile text(m_dir->filePath("notes.so"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("this is text, not a module\n");
+    text.close();
+    QFile readme(m_dir->filePath("README"));  // not named like a module: ignored silently
+    QVERIFY(readme.open(QIODevice::WriteOnly));
+    readme.close();
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Skipping .*noexports\\.so: .*GetPluginName"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Skipping .*notes\\.so: .+"));
+    QString why;
+    const auto host = CPluginHost::Open(m_dir->path(), &why);
+    QVERIFY2(host, qPrintable(why));
+
+    CPluginArray *plugins = host->Plugins();
+    QCOMPARE(plugins->GetPluginCount(), sampleWorkers.size());
+    const QList<ServiceCode> services = {Service::File, Service::Ftp, Service::Gopher,
+                                         Service::Http, Service::Https};
+    for (int i = 0; i < plugins->GetPluginCount(); ++i) {
+        auto *worker = dynamic_cast<CPubWorkerPluginDLL *>(plugins->GetPluginAt(i));
+        QVERIFY(worker);
+        QCOMPARE(worker->GetPluginFileName(), sampleWorkers[i]);
+        QString typeString;
+        QCOMPARE(worker->GetPluginType(&typeString), int(PLUGINTYPE_PUBWORKER));
+        QCOMPARE(typeString, QStringLiteral("PLUGINTYPE_PUBWORKER"));
+        QVERIFY(worker->GetPluginName().endsWith(QStringLiteral("-Publishing-Worker")));
+        QCOMPARE(worker->GetSupportedService(), services[i]);
+        worker->ShowPluginDialog();  // workers have no About box: nothing happens
+    }
+}
+
+void tst_PluginHost::openRefusesMissingDirectory()
+{
+    QString why;
+    QVERIFY(!CPluginHost::Open(m_dir->filePath("missing"), &why));
+    QVERIFY(why.contains("missing"));
+    QVERIFY(!GetCurrentPluginArray());
+    QVERIFY(GetCurrentPluginDir().isEmpty());
+}
+
+void tst_PluginHost::emptyDirectoryHasNoPlugins()
+{
+    const auto host = CPluginHost::Open(m_dir->path(), nullptr);
+    QVERIFY(host);
+    QCOMPARE(host->Plugins()->GetPluginCount(), 0);
+    QCOMPARE(GetCurrentPluginArray(), host->Plugins());
+}
+
+void tst_PluginHost::currentDirHasNoTrailingSeparator()
+{
+    {
+        const auto host = CPluginHost::Open(m_dir->path() + "/./", nullptr);
+        QVERIFY(host);
+        QCOMPARE(GetCurrentPluginDir(), QDir(m_dir->path()).canonicalPath());
+        QVERIFY(!GetCurrentPluginDir().endsWith('/'));
+    }
+    QVERIFY(GetCurrentPluginDir().isEmpty());
+}
+
+void tst_PluginHost::fillPluginArrayByType()
+{
+    for (const QString &worker : sampleWorkers)
+        copyModule(KELVO_PLUGIN_DIR, worker);
+    const auto host = CPluginHost::Open(m_dir->path(), nullptr);
+    QVERIFY(host);
+
+    CPluginArray workers;
+    QCOMPARE(host->Plugins()->FillPluginArray(&workers, PLUGINTYPE_PUBWORKER), 5);
+    QCOMPARE(workers.GetPluginCount(), 5);
+    QCOMPARE(workers.GetPluginAt(0), host->Plugins()->GetPluginAt(0));
+
+    CPluginArray books;
+    QCOMPARE(host->Plugins()->FillPluginArray(&books, PLUGINTYPE_SERVERBOOK), 0);
+    QCOMPARE(books.GetPluginCount(), 0);
+    QCOMPARE(host->Plugins()->FillPluginArray(nullptr, PLUGINTYPE_PUBWORKER), 0);
+}
+
+void tst_PluginHost::getPluginAtOutsideRange()
+{
+    copyModule(KELVO_PLUGIN_DIR, "FtpWorker.so");
+    const auto host = CPluginHost::Open(m_dir->path(), nullptr);
+    QVERIFY(host);
+    const CPluginArray *plugins = host->Plugins();
+    QVERIFY(plugins->GetPluginAt(0));
+    QVERIFY(!plugins->GetPluginAt(-1));
+    QVERIFY(!plugins->GetPluginAt(1));
+    QVERIFY(!plugins->GetPluginAt(INT_MIN));
+    QVERIFY(!CPluginArray().GetPluginAt(0));
+}
+
+// A dialog's own worker array may be destroyed before or after the host's;
+// either way no module is released twice or used after it was unloaded (the
+// sanitizer run catches both).
+void tst_PluginHost::filledArrayOutlivesNeitherSideBadly()
+{
+    copyModule(KELVO_PLUGIN_DIR, "HttpWorker.so");
+    auto host = CPluginHost::Open(m_dir->path(), nullptr);
+    QVERIFY(host);
+    {
+        CPluginArray workers;
+        host->Plugins()->FillPluginArray(&workers, PLUGINTYPE_PUBWORKER);
+    }
+    QCOMPARE(host->Plugins()->GetPluginAt(0)->GetPluginName(), QStringLiteral("HTTP-Publishing-Worker"));
+
+    auto workers = std::make_unique<CPluginArray>();
+    host->Plugins()->FillPluginArray(workers.get(), PLUGINTYPE_PUBWORKER);
+    host.reset();
+    QCOMPARE(workers->GetPluginAt(0)->GetPluginName(), QStringLiteral("HTTP-Publishing-Worker"));
+}
+
+QTEST_GUILESS_MAIN(tst_PluginHost)
+#include "tst_pluginhost.moc"
