@@ -5,10 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
+
+#include <sqlite3.h>
+
+#include <memory>
 
 namespace {
 
@@ -260,20 +265,41 @@ bool CServerBookStore::PositionAt(int ordinal)
 
 std::vector<CServerBookStore::ListedEntry> CServerBookStore::ListAll()
 {
-    QSqlQuery q = query(QStringLiteral("SELECT rowid, Bezeichnung FROM %1 ORDER BY rowid").arg(kTable));
-    exec(q);
+    // The listing is the one operation whose cost grows with the table, so it
+    // runs one statement on SQLite's own handle instead of paying QSqlQuery's
+    // per-value QVariant round trip for every row.
+    sqlite3 *handle = sqliteHandle();
+    sqlite3_stmt *statement = nullptr;
+    const QByteArray sql = QStringLiteral("SELECT rowid, Bezeichnung FROM %1 ORDER BY rowid").arg(kTable).toUtf8();
+    if (sqlite3_prepare_v2(handle, sql.constData(), int(sql.size()), &statement, nullptr) != SQLITE_OK)
+        throw StoreError(m_file, QString::fromUtf8(sqlite3_errmsg(handle)));
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> finalizer(statement, sqlite3_finalize);
+
+    // Tables change little between listings: the last size is a good guess.
     std::vector<ListedEntry> entries;
     std::vector<qint64> rowids;
-    while (q.next()) {
-        entries.push_back({q.value(1).toString(), int(rowids.size())});
-        rowids.push_back(q.value(0).toLongLong());
+    entries.reserve(m_rowids.size());
+    rowids.reserve(m_rowids.size());
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        const auto *label = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
+        entries.push_back({QString::fromUtf8(label, sqlite3_column_bytes(statement, 1)), int(rowids.size())});
+        rowids.push_back(sqlite3_column_int64(statement, 0));
     }
     // A listing the engine cut short is an error, not a shorter list.
-    if (q.lastError().isValid())
-        fail(q);
+    if (step != SQLITE_DONE)
+        throw StoreError(m_file, QString::fromUtf8(sqlite3_errmsg(handle)));
     m_rowids = std::move(rowids);
     m_haveRows = true;
     m_pos = qsizetype(m_rowids.size());
     m_rowLoaded = false;
     return entries;
+}
+
+sqlite3 *CServerBookStore::sqliteHandle() const
+{
+    const QVariant handle = m_db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0 || !*static_cast<sqlite3 *const *>(handle.data()))
+        throw StoreError(m_file, QStringLiteral("Die Datenbank ist nicht geöffnet."));
+    return *static_cast<sqlite3 *const *>(handle.data());
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 class QSqlQuery;
+struct sqlite3;
 
 // The server book: the table "Serverbook" of an SQLite file, read and changed
 // through a cursor over its rows in rowid order.
@@ -71,6 +72,7 @@ private:
     [[noreturn]] void fail(const QSqlQuery &query) const;
     void ensureRows();
     bool loadCurrentRow();
+    sqlite3 *sqliteHandle() const;
 
     QString m_file;
     QString m_connection;

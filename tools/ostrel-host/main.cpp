@@ -54,7 +54,7 @@ void pictureAndCancelModalDialogs(const QString &picturePath)
     timer->start();
 }
 
-int listPlugins(CPluginArray *plugins)
+void listPlugins(CPluginArray *plugins)
 {
     for (int i = 0; i < plugins->GetPluginCount(); ++i) {
         const CPluginDLL *plugin = plugins->GetPluginAt(i);
@@ -63,7 +63,7 @@ int listPlugins(CPluginArray *plugins)
         out() << plugin->GetPluginFileName() << '\t' << type << '\t' << typeString << '\t'
               << plugin->GetPluginName() << '\n';
     }
-    return 0;
+    out().flush();
 }
 
 const CServerbookExtPluginDLL *findServerBook(CPluginArray *plugins)
@@ -90,7 +90,7 @@ int showServerBook(const CServerbookExtPluginDLL *book)
     out() << "result: " << result << '\n'
           << "server: " << entry.strServer << '\n'
           << "startdir: " << entry.strStartDir << '\n'
-          << "pluginfile: " << entry.strPluginFile << '\n';
+          << "pluginfile: " << entry.strPluginFile << Qt::endl;
     return 0;
 }
 
@@ -129,8 +129,10 @@ int main(int argc, char *argv[])
         err() << "ostrel-host: " << why << Qt::endl;
         return 1;
     }
-    if (command == QLatin1String("list"))
-        return listPlugins(host->Plugins());
+    if (command == QLatin1String("list")) {
+        listPlugins(host->Plugins());
+        return 0;
+    }
 
     const CServerbookExtPluginDLL *book = findServerBook(host->Plugins());
     if (!book) {

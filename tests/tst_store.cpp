@@ -1,0 +1,394 @@
+#include "cserverbookstore.h"
+#include "storefixture.h"
+#include "storeerror.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+class tst_Store : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void emptyTable();
+    void listsInRowOrderAndPositionsByOrdinal();
+    void deletingTheOnlyRowEmptiesTheTable();
+    void appendAddsExactlyOneRow();
+    void textsRoundTrip_data();
+    void textsRoundTrip();
+    void missingValuesReadAsEmptyText();
+    void ordinalsKeepTheirRowsAcrossOutsideChanges();
+    void failedAppendLeavesTheTableAsItWas();
+    void extraColumnsSurvive();
+    void badFiles_data();
+    void badFiles();
+    void lockedDatabaseFailsInsteadOfHanging();
+    void corruptTableFailsTheListing();
+    void readOnlyFileFailsOnWrite();
+    void connectionsAreRemoved();
+    void createRefusesAnExistingFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QStringList m_connectionsBefore;
+};
+
+void tst_Store::init()
+{
+    // Any Qt warning, such as a connection removed while still in use, is a fault.
+    QTest::failOnWarning(QRegularExpression(".*"));
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_connectionsBefore = QSqlDatabase::connectionNames();
+}
+
+void tst_Store::cleanup()
+{
+    QCOMPARE(QSqlDatabase::connectionNames(), m_connectionsBefore);
+}
+
+static QStringList labels(const std::vector<CServerBookStore::ListedEntry> &entries)
+{
+    QStringList result;
+    for (const auto &entry : entries)
+        result << QStringLiteral("%1:%2").arg(entry.label).arg(entry.ordinal);
+    return result;
+}
+
+void tst_Store::emptyTable()
+{
+    CServerBookStore store;
+    store.Open(createStore(m_dir->path()));
+    QVERIFY(store.IsBOF());
+    QVERIFY(store.IsEOF());
+    QVERIFY(store.ListAll().empty());
+    QVERIFY(!store.PositionAt(0));
+    store.DeleteCurrent();  // nothing to delete, nothing happens
+    QVERIFY(store.ListAll().empty());
+}
+
+void tst_Store::listsInRowOrderAndPositionsByOrdinal()
+{
+    CServerBookStore store;
+    store.Open(createStore(m_dir->path(), {{"Beta", "ftp://b/", "/b", "FtpWorker.so"},
+                                           {"Alpha", "http://a/", "/a", "HttpWorker.so"},
+                                           {"Gamma", "C:\\g", "C:\\g", "FileWorker.so"}}));
+    QCOMPARE(labels(store.ListAll()), QStringList({"Beta:0", "Alpha:1", "Gamma:2"}));
+    QVERIFY(store.IsEOF());
+
+    QVERIFY(store.PositionAt(1));
+    QCOMPARE(store.GetFieldText("Bezeichnung"), QStringLiteral("Alpha"));
+    QCOMPARE(store.GetFieldText("Servername"), QStringLiteral("http://a/"));
+    QCOMPARE(store.GetFieldText("Startverzeichnis"), QStringLiteral("/a"));
+    QCOMPARE(store.GetFieldText("Plugindateiname"), QStringLiteral("HttpWorker.so"));
+    QVERIFY(store.PositionAt(0));
+    QCOMPARE(store.GetFieldText("Bezeichnung"), QStringLiteral("Beta"));
+    QVERIFY(store.PositionAt(2));
+    QCOMPARE(store.GetFieldText("Servername"), QStringLiteral("C:\\g"));
+    QVERIFY(!store.PositionAt(3));
+    QVERIFY(store.IsEOF());
+
+    // Plain cursor movement walks the same order.
+    store.MoveFirst();
+    QVERIFY(!store.IsBOF());
+    store.MoveNext();
+    QCOMPARE(store.GetFieldText("Bezeichnung"), QStringLiteral("Alpha"));
+    store.Move(0);
+    QCOMPARE(store.GetFieldText("Bezeichnung"), QStringLiteral("Alpha"));
+    store.Move(1);
+    store.MoveNext();
+    QVERIFY(store.IsEOF());
+    QVERIFY_THROWS_EXCEPTION(StoreError, store.GetFieldText("Bezeichnung"));
+}
+
+void tst_Store::deletingTheOnlyRowEmptiesTheTable()
+{
+    CServerBookStore store;
+    store.Open(createStore(m_dir->path(), {{"Only", "ftp://o/", "/", "FtpWorker.so"}}));
+    QCOMPARE(store.ListAll().size(), 1u);
+    QVERIFY(store.PositionAt(0));
+    store.DeleteCurrent();
+    QVERIFY(store.ListAll().empty());
+    QVERIFY(!store.PositionAt(0));
+}
+
+void tst_Store::appendAddsExactlyOneRow()
+{
+    const QString file = createStore(m_dir->path(), {{"A", "ftp://a/", "/", "FtpWorker.so"}});
+    CServerBookStore store;
+    store.Open(file);
+    const auto before = labels(store.ListAll());
+    store.Append("B", "http://b/x", "/x", "HttpWorker.so");
+    QCOMPARE(labels(store.ListAll()), before + QStringList{"B:1"});
+    QVERIFY(store.PositionAt(1));
+    QCOMPARE(store.GetFieldText("Startverzeichnis"), QStringLiteral("/x"));
+    OutsideConnection outside(file);
+    QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"2"});
+}
+
+void tst_Store::textsRoundTrip_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("umlauts") << QStringLiteral("Übersicht für Größe: äöüÄÖÜß");
+    QTest::newRow("quotes") << QStringLiteral("O'Brien \"Haus\" `x`");
+    QTest::newRow("sql") << QStringLiteral("x'; DROP TABLE Serverbook; --");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("128 chars") << QString(128, QChar(u'ß'));
+}
+
+void tst_Store::textsRoundTrip()
+{
+    QFETCH(QString, text);
+    const QString file = createStore(m_dir->path(), {{text, text, text, text}});
+    CServerBookStore store;
+    store.Open(file);
+    QCOMPARE(store.ListAll().at(0).label, text);
+    QVERIFY(store.PositionAt(0));
+    for (const char *field : {"Bezeichnung", "Servername", "Startverzeichnis", "Plugindateiname"})
+        QCOMPARE(store.GetFieldText(field), text);
+}
+
+void tst_Store::missingValuesReadAsEmptyText()
+{
+    const QString file = createStore(m_dir->path());
+    OutsideConnection(file).exec("INSERT INTO Serverbook (Bezeichnung) VALUES ('nur Name')");
+    CServerBookStore store;
+    store.Open(file);
+    QVERIFY(store.PositionAt(0));
+    QCOMPARE(store.GetFieldText("Bezeichnung"), QStringLiteral("nur Name"));
+    QCOMPARE(store.GetFieldText("Servername"), QString());
+    QCOMPARE(store.GetFieldText("Plugindateiname"), QString());
+}
+
+// Another program changes the table between the listing and the user's click:
+// an ordinal still reaches the row it was listed for, or none, never a neighbour.
+void tst_Store::ordinalsKeepTheirRowsAcrossOutsideChanges()
+{
+    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}, {"B", "b", "", ""},
+                                                    {"C", "c", "", ""}, {"D", "d", "", ""}});
+    CServerBookStore store;
+    store.Open(file);
+    QCOMPARE(labels(store.ListAll()), QStringList({"A:0", "B:1", "C:2", "D:3"}));
+
+    OutsideConnection outside(file);
+    outside.exec("DELETE FROM Serverbook WHERE Bezeichnung = 'A'");
+    outside.exec("INSERT INTO Serverbook (rowid, Bezeichnung) VALUES (-5, 'before all')");
+    outside.exec("INSERT INTO Serverbook (Bezeichnung) VALUES ('E')");
+
+    QVERIFY(!store.PositionAt(0));  // A is gone
+    QVERIFY(store.PositionAt(2));
+    QCOMPARE(store.GetFieldText("Bezeichnung"), QStringLiteral("C"));
+
+    outside.exec("DELETE FROM Serverbook WHERE Bezeichnung = 'B'");
+    store.MoveFirst();
+    store.Move(1);
+    store.DeleteCurrent();  // B was deleted outside: C must survive
+    store.MoveFirst();
+    store.Move(3);
+    store.DeleteCurrent();  // D
+    QCOMPARE(outside.column("SELECT Bezeichnung FROM Serverbook ORDER BY rowid"),
+             QStringList({"before all", "C", "E"}));
+
+    // A new listing hands out fresh ordinals.
+    QCOMPARE(labels(store.ListAll()), QStringList({"before all:0", "C:1", "E:2"}));
+}
+
+void tst_Store::failedAppendLeavesTheTableAsItWas()
+{
+    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}});
+    OutsideConnection outside(file);
+    // Fails the step that fills the new row, after the empty row was inserted.
+    outside.exec("CREATE TRIGGER refuse BEFORE UPDATE ON Serverbook WHEN NEW.Bezeichnung = 'bad' "
+                 "BEGIN SELECT RAISE(ABORT, 'forced failure'); END");
+    CServerBookStore store;
+    store.Open(file);
+    try {
+        store.Append("bad", "b", "", "");
+        QFAIL("Append did not fail");
+    } catch (const StoreError &error) {
+        QVERIFY2(error.message().contains("forced failure"), qPrintable(error.message()));
+        QVERIFY(error.message().contains(QDir::toNativeSeparators(file)));
+    }
+    QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"1"});
+    // The store is still usable after the failure.
+    store.Append("good", "g", "", "");
+    QCOMPARE(labels(store.ListAll()), QStringList({"A:0", "good:1"}));
+}
+
+void tst_Store::extraColumnsSurvive()
+{
+    const QString file = CServerBookStore::FileIn(m_dir->path());
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    {
+        OutsideConnection outside(file);
+        outside.exec("CREATE TABLE Serverbook (Nr INTEGER, Bezeichnung TEXT, Servername TEXT, "
+                     "Startverzeichnis TEXT, Plugindateiname TEXT, Kommentar TEXT DEFAULT 'neu')");
+        outside.exec("INSERT INTO Serverbook VALUES (1, 'A', 'a', '/', 'x', 'behalten')");
+        outside.exec("INSERT INTO Serverbook VALUES (2, 'B', 'b', '/', 'x', 'weg')");
+    }
+    CServerBookStore store;
+    store.Open(file);
+    store.Append("C", "c", "/c", "y");
+    store.ListAll();
+    QVERIFY(store.PositionAt(1));
+    store.DeleteCurrent();
+    OutsideConnection outside(file);
+    QCOMPARE(outside.column("SELECT Bezeichnung || '|' || ifnull(Nr, '-') || '|' || Kommentar "
+                            "FROM Serverbook ORDER BY rowid"),
+             QStringList({"A|1|behalten", "C|-|neu"}));
+}
+
+void tst_Store::badFiles_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("schema");
+    QTest::addColumn<QString>("cause");
+
+    QTest::newRow("missing file") << "DATA/kelvo.mdb" << QByteArray() << QString() << "nicht gefunden";
+    QTest::newRow("missing DATA folder") << "" << QByteArray() << QString() << "nicht gefunden";
+    QTest::newRow("an Access database")
+        << "DATA/kelvo.mdb" << QByteArray("\x00\x01\x00\x00Standard Jet DB\x00", 20).repeated(200)
+        << QString() << "not a database";
+    QTest::newRow("empty file") << "DATA/kelvo.mdb" << QByteArray("") << QString() << "no such table";
+    QTest::newRow("missing table") << "DATA/kelvo.mdb" << QByteArray() << "CREATE TABLE Other (x)"
+                                   << "no such table";
+    QTest::newRow("missing column")
+        << "DATA/kelvo.mdb" << QByteArray()
+        << "CREATE TABLE Serverbook (Bezeichnung, Servername, Startverzeichnis)" << "Plugindateiname";
+}
+
+void tst_Store::badFiles()
+{
+    QFETCH(QString, relativePath);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, schema);
+    QFETCH(QString, cause);
+
+    const QString file = CServerBookStore::FileIn(m_dir->path());
+    if (!relativePath.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        if (!schema.isEmpty()) {
+            OutsideConnection(file).exec(schema);
+        } else if (!content.isNull()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+    }
+    const QByteArray before = QFile::exists(file) ? [&] {
+        QFile f(file);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }() : QByteArray();
+
+    CServerBookStore store;
+    try {
+        store.Open(file);
+        QFAIL("Open did not fail");
+    } catch (const StoreError &error) {
+        QVERIFY2(error.message().contains(QDir::toNativeSeparators(file)), qPrintable(error.message()));
+        QVERIFY2(error.message().contains(cause), qPrintable(error.message()));
+    }
+    QVERIFY(!store.IsOpen());
+    // Opening never creates or changes anything.
+    QCOMPARE(QFile::exists(file), !relativePath.isEmpty() && !(content.isNull() && schema.isEmpty()));
+    if (QFile::exists(file)) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+    QVERIFY(!QFileInfo::exists(m_dir->filePath("DATA")) || !relativePath.isEmpty());
+}
+
+void tst_Store::lockedDatabaseFailsInsteadOfHanging()
+{
+    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}});
+    OutsideConnection outside(file);
+    outside.exec("BEGIN EXCLUSIVE");
+    outside.exec("INSERT INTO Serverbook (Bezeichnung) VALUES ('locked')");
+    CServerBookStore store;
+    QVERIFY_THROWS_EXCEPTION(StoreError, store.Open(file));
+    outside.exec("ROLLBACK");
+    store.Open(file);
+    QCOMPARE(store.ListAll().size(), 1u);
+}
+
+void tst_Store::corruptTableFailsTheListing()
+{
+    QList<Row> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.append({QStringLiteral("Eintrag %1").arg(i), QString(60, 'x'), "/", "FtpWorker.so"});
+    const QString file = createStore(m_dir->path(), rows);
+    {
+        // Scribble over pages in the middle of the table, keeping the schema page.
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.size() > 20 * 4096);
+        f.seek(10 * 4096);
+        f.write(QByteArray(4 * 4096, '\xA5'));
+    }
+    CServerBookStore store;
+    try {
+        store.Open(file);
+        store.ListAll();
+        QFAIL("a listing of a corrupt table came back as if complete");
+    } catch (const StoreError &error) {
+        QVERIFY2(error.message().contains("malformed"), qPrintable(error.message()));
+    }
+}
+
+void tst_Store::readOnlyFileFailsOnWrite()
+{
+    if (geteuid() == 0)
+        QSKIP("root writes to read-only files");
+    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}});
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+    CServerBookStore store;
+    store.Open(file);
+    QCOMPARE(store.ListAll().size(), 1u);
+    QVERIFY_THROWS_EXCEPTION(StoreError, store.Append("B", "b", "", ""));
+    QVERIFY(store.PositionAt(0));
+    QVERIFY_THROWS_EXCEPTION(StoreError, store.DeleteCurrent());
+}
+
+void tst_Store::connectionsAreRemoved()
+{
+    // The host's own default connection is none of the store's business.
+    QSqlDatabase::addDatabase("QSQLITE").setDatabaseName(":memory:");
+    const QStringList before = QSqlDatabase::connectionNames();
+    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}});
+    {
+        CServerBookStore first, second;
+        first.Open(file);
+        second.Open(file);
+        first.ListAll();
+        second.PositionAt(0);
+        first.Close();
+        QCOMPARE(second.GetFieldText("Bezeichnung"), QStringLiteral("A"));
+        first.Open(file);  // reopened while the other is open
+        first.Open(file);  // and again without a close
+    }
+    QCOMPARE(QSqlDatabase::connectionNames(), before);
+    QVERIFY(QSqlDatabase::database().isOpen() || QSqlDatabase::database().open());
+    QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
+}
+
+void tst_Store::createRefusesAnExistingFile()
+{
+    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}});
+    QVERIFY_THROWS_EXCEPTION(StoreError, CServerBookStore::Create(file));
+    CServerBookStore store;
+    store.Open(file);
+    QCOMPARE(store.ListAll().size(), 1u);
+}
+
+QTEST_GUILESS_MAIN(tst_Store)
+#include "tst_store.moc"
