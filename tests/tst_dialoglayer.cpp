@@ -1,0 +1,419 @@
+#include "ccombobox.h"
+#include "cdialog.h"
+#include "clistbox.h"
+#include "kelvotemplates.h"
+#include "messagebox.h"
+#include "modalhelper.h"
+#include "templateregistry.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace {
+
+constexpr int kLayerTemplate = 9000;
+constexpr ControlTemplate kLayerControls[] = {
+    {100, ControlKind::Edit, 7, 7, 100, 12, ControlStyle::TabStop | ControlStyle::Border, ""},
+    {200, ControlKind::ListBox, 7, 25, 100, 40, ControlStyle::TabStop | ControlStyle::Sorted, ""},
+    {300, ControlKind::ComboBox, 7, 70, 100, 60, ControlStyle::TabStop | ControlStyle::DropDownList, ""},
+    {400, ControlKind::PushButton, 7, 90, 50, 14, ControlStyle::TabStop, "Fehler"},
+    {1, ControlKind::PushButton, 60, 110, 50, 14, ControlStyle::TabStop | ControlStyle::DefaultButton, "OK"},
+    {2, ControlKind::PushButton, 7, 110, 50, 14, ControlStyle::TabStop, "Abbrechen"},
+};
+constexpr DialogTemplate kLayerTemplates[] = {
+    {kLayerTemplate, "Probe", 120, 130, "MS Sans Serif", 8, 0, kLayerControls},
+};
+
+// A dialog of the layer's own: one bound field of at most 10 characters, and
+// handlers that record what reached them.
+class LayerDialog : public CDialog
+{
+public:
+    explicit LayerDialog(int templateId = kLayerTemplate) : CDialog(templateId)
+    {
+        BindText(100, &m_text, 10);
+        SetMessageMap({
+            {Notification::TextChanged, 100, [this] { ++m_textChanges; }},
+            {Notification::SelectionChanged, 200, [this] { ++m_listChanges; }},
+            {Notification::SelectionChanged, 300, [this] { ++m_comboChanges; }},
+            {Notification::Clicked, 400, [] { throw std::runtime_error("Handler ist gescheitert"); }},
+        });
+    }
+    void OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        m_initSawField = GetDlgItemText(100);
+    }
+
+    QString m_text = QStringLiteral("Anfang");
+    QString m_initSawField;
+    int m_textChanges = 0, m_listChanges = 0, m_comboChanges = 0;
+};
+
+// The next control that Tab reaches, passing over the inner parts of controls.
+QWidget *nextTabStop(QWidget *from)
+{
+    QWidget *next = from->nextInFocusChain();
+    while (next->parentWidget() != from->parentWidget() || !(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    return next;
+}
+
+} // namespace
+
+class tst_DialogLayer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void modalReturnCodes_data();
+    void modalReturnCodes();
+    void unknownTemplateCannotBeCreated();
+    void bindingsTransferBothWays();
+    void tooLongTextFailsTheCheckAndStaysOpen();
+    void typingStopsAtTheLimit();
+    void throwingHandlerIsShownAndTheDialogGoesOn();
+    void notificationsFollowTheUserOnly();
+
+    void sortedInsertion();
+    void batchFillEqualsOneByOne();
+    void comboStartsWithoutSelection();
+
+    void messageBoxes_data();
+    void messageBoxes();
+
+    void templatesHaveEveryControl();
+    void templatesRenderNonBlank();
+};
+
+void tst_DialogLayer::initTestCase()
+{
+    RegisterDialogTemplates(kLayerTemplates);
+    RegisterDialogTemplates(KelvoTemplates());
+}
+
+void tst_DialogLayer::cleanup()
+{
+    // No dialog or message box outlives its test.
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty() || std::none_of(
+        QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
+        [](QWidget *w) { return w->isVisible(); }));
+}
+
+void tst_DialogLayer::modalReturnCodes_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("result");
+    QTest::newRow("OK button") << "ok" << 1;
+    QTest::newRow("Enter") << "enter" << 1;
+    QTest::newRow("Abbrechen") << "cancel" << 2;
+    QTest::newRow("Escape") << "escape" << 2;
+    QTest::newRow("close box") << "close" << 2;
+}
+
+void tst_DialogLayer::modalReturnCodes()
+{
+    QFETCH(QString, how);
+    QFETCH(int, result);
+    LayerDialog dialog;
+    whenModal([how](QWidget *d) {
+        if (how == "ok")
+            QTest::mouseClick(child<QPushButton>(d, 1), Qt::LeftButton);
+        else if (how == "enter")
+            QTest::keyClick(child<QLineEdit>(d, 100), Qt::Key_Return);
+        else if (how == "cancel")
+            QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton);
+        else if (how == "escape")
+            QTest::keyClick(d, Qt::Key_Escape);
+        else
+            d->close();
+    });
+    QCOMPARE(dialog.DoModal(), result);
+}
+
+void tst_DialogLayer::unknownTemplateCannotBeCreated()
+{
+    LayerDialog dialog(4711);
+    QCOMPARE(dialog.DoModal(), -1);
+    QVERIFY(!dialog.Create());
+}
+
+void tst_DialogLayer::bindingsTransferBothWays()
+{
+    LayerDialog dialog;
+    whenModal([](QWidget *d) {
+        auto *edit = child<QLineEdit>(d, 100);
+        QCOMPARE(d->focusWidget(), edit);  // the first control in tab order
+        edit->clear();
+        QTest::keyClicks(edit, "Neuer Text");
+        QTest::mouseClick(child<QPushButton>(d, 1), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 1);
+    QCOMPARE(dialog.m_initSawField, QStringLiteral("Anfang"));
+    QCOMPARE(dialog.m_text, QStringLiteral("Neuer Text"));
+}
+
+void tst_DialogLayer::tooLongTextFailsTheCheckAndStaysOpen()
+{
+    LayerDialog dialog;
+    QString boxText;
+    whenModal([&boxText](QWidget *d) {
+        child<QLineEdit>(d, 100)->setText(QString(11, 'x'));  // set from code: not refused
+        QCOMPARE(child<QLineEdit>(d, 100)->text().size(), 11);
+        whenModal([&boxText](QWidget *box) {
+            boxText = qobject_cast<QMessageBox *>(box)->text();
+            QTest::keyClick(box, Qt::Key_Return);
+            whenModal([](QWidget *d) {  // still open: shorten and accept
+                QCOMPARE(d->focusWidget(), child<QLineEdit>(d, 100));
+                child<QLineEdit>(d, 100)->setText(QString(10, 'y'));
+                QTest::mouseClick(child<QPushButton>(d, 1), Qt::LeftButton);
+            });
+        }, d);
+        QTest::mouseClick(child<QPushButton>(d, 1), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 1);
+    QVERIFY(boxText.contains("10"));
+    QCOMPARE(dialog.m_text, QString(10, 'y'));
+}
+
+void tst_DialogLayer::typingStopsAtTheLimit()
+{
+    LayerDialog dialog;
+    whenModal([](QWidget *d) {
+        auto *edit = child<QLineEdit>(d, 100);
+        edit->clear();
+        QTest::keyClicks(edit, "0123456789abc");
+        QCOMPARE(edit->text(), QStringLiteral("0123456789"));
+        QTest::mouseClick(child<QPushButton>(d, 1), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 1);
+    QCOMPARE(dialog.m_text, QStringLiteral("0123456789"));
+}
+
+void tst_DialogLayer::throwingHandlerIsShownAndTheDialogGoesOn()
+{
+    LayerDialog dialog;
+    QString boxText;
+    whenModal([&boxText](QWidget *d) {
+        whenModal([&boxText](QWidget *box) {
+            boxText = qobject_cast<QMessageBox *>(box)->text();
+            QTest::mouseClick(qobject_cast<QMessageBox *>(box)->button(QMessageBox::Ok), Qt::LeftButton);
+            whenModal([](QWidget *d) { QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton); });
+        }, d);
+        QTest::mouseClick(child<QPushButton>(d, 400), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 2);
+    QCOMPARE(boxText, QStringLiteral("Handler ist gescheitert"));
+}
+
+void tst_DialogLayer::notificationsFollowTheUserOnly()
+{
+    LayerDialog dialog;
+    whenModal([&dialog](QWidget *d) {
+        auto *list = child<CListBox>(d, 200);
+        auto *combo = child<CComboBox>(d, 300);
+        auto *edit = child<QLineEdit>(d, 100);
+        for (const char *text : {"b", "a", "c"}) {
+            list->AddString(text);
+            combo->AddString(text);
+        }
+        const int textChangesBefore = dialog.m_textChanges;
+        edit->setText("von Code");  // edit fields notify before setText returns
+        QCOMPARE(dialog.m_textChanges, textChangesBefore + 1);
+
+        list->SetCurSel(1);
+        combo->SetCurSel(1);
+        QCOMPARE(dialog.m_listChanges, 0);
+        QCOMPARE(dialog.m_comboChanges, 0);
+        QCOMPARE(list->GetCurSel(), 1);
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(2, 0)).center());
+        QCOMPARE(list->GetCurSel(), 2);
+        QCOMPARE(dialog.m_listChanges, 1);
+        // Choosing the line that is already chosen still notifies.
+        emit combo->activated(1);
+        QCOMPARE(dialog.m_comboChanges, 1);
+
+        list->SetCurSel(-1);
+        QCOMPARE(list->GetCurSel(), -1);
+        QCOMPARE(list->GetItemData(-1), -1);
+        QCOMPARE(dialog.m_listChanges, 1);
+        QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 2);
+}
+
+void tst_DialogLayer::sortedInsertion()
+{
+    SortedLinesModel lines;
+    QStringList inserted = {"Zeta", "äpfel", "Apfel", "Ärger", "apfel", "Öl", "oel", "Zeta", "b"};
+    QList<int> positions;
+    for (int i = 0; i < inserted.size(); ++i) {
+        positions << lines.AddString(inserted[i]);
+        lines.SetItemData(positions.last(), i);
+    }
+    QStringList order;
+    for (int i = 0; i < lines.GetCount(); ++i)
+        order << QStringLiteral("%1=%2").arg(lines.GetText(i)).arg(lines.GetItemData(i));
+    // German, case-insensitive; equal texts in the order they came; data stays with its line.
+    QCOMPARE(order, QStringList({"Apfel=2", "apfel=4", "äpfel=1", "Ärger=3", "b=8", "oel=6",
+                                 "Öl=5", "Zeta=0", "Zeta=7"}));
+    QCOMPARE(positions.first(), 0);
+    QCOMPARE(positions.last(), 4);
+    QCOMPARE(lines.GetItemData(-1), -1);
+    QCOMPARE(lines.GetItemData(lines.GetCount()), -1);
+    QVERIFY(!lines.SetItemData(-1, 5));
+}
+
+void tst_DialogLayer::batchFillEqualsOneByOne()
+{
+    const QStringList words = {"Server", "server", "Übung", "ubung", "Ost", "öst", "", "FTP", "ftp", "Zeta"};
+    auto *random = QRandomGenerator::global();
+    for (int round = 0; round < 20; ++round) {
+        SortedLinesModel oneByOne, batch;
+        // Some lines already present, then a batch of many, with duplicates.
+        const int present = random->bounded(5);
+        for (int i = 0; i < present; ++i) {
+            const QString text = words[random->bounded(words.size())];
+            oneByOne.SetItemData(oneByOne.AddString(text), -i);
+            batch.SetItemData(batch.AddString(text), -i);
+        }
+        std::vector<SortedLinesModel::Line> lines;
+        for (int i = 0; i < 50; ++i) {
+            const QString text = words[random->bounded(words.size())] + (random->bounded(3) ? "" : " 1");
+            lines.push_back({text, i});
+            oneByOne.SetItemData(oneByOne.AddString(text), i);
+        }
+        batch.AddLines(lines);
+        QCOMPARE(batch.GetCount(), oneByOne.GetCount());
+        for (int i = 0; i < batch.GetCount(); ++i) {
+            QCOMPARE(batch.GetText(i), oneByOne.GetText(i));
+            QCOMPARE(batch.GetItemData(i), oneByOne.GetItemData(i));
+        }
+    }
+}
+
+void tst_DialogLayer::comboStartsWithoutSelection()
+{
+    CComboBox combo;
+    QCOMPARE(combo.GetCurSel(), -1);
+    QCOMPARE(combo.AddString("b"), 0);
+    QCOMPARE(combo.AddString("a"), 0);
+    QCOMPARE(combo.GetCurSel(), -1);
+    combo.SetCurSel(1);
+    QCOMPARE(combo.GetText(combo.GetCurSel()), QStringLiteral("b"));
+    combo.ResetContent();
+    QCOMPARE(combo.GetCurSel(), -1);
+}
+
+void tst_DialogLayer::messageBoxes_data()
+{
+    QTest::addColumn<unsigned>("flags");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("OK box") << 0u << "enter" << IDOK;
+    QTest::newRow("Yes default: Enter") << 0x24u << "enter" << IDYES;
+    QTest::newRow("Yes default: No clicked") << 0x24u << "no" << IDNO;
+    QTest::newRow("No default: Enter") << 0x124u << "enter" << IDNO;
+    QTest::newRow("No default: Yes clicked") << 0x124u << "yes" << IDYES;
+    QTest::newRow("Escape answers No") << 0x24u << "escape" << IDNO;
+}
+
+void tst_DialogLayer::messageBoxes()
+{
+    QFETCH(unsigned, flags);
+    QFETCH(QString, how);
+    QFETCH(int, answer);
+    QApplication::setApplicationDisplayName("Ostrel");
+    whenModal([flags, how](QWidget *widget) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Ostrel"));
+        QCOMPARE(box->text(), QStringLiteral("Wirklich?"));
+        QCOMPARE(box->icon(), flags & 0x20 ? QMessageBox::Question : QMessageBox::NoIcon);
+        if (how == "enter")
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (how == "escape")
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            QTest::mouseClick(box->button(how == "yes" ? QMessageBox::Yes : QMessageBox::No), Qt::LeftButton);
+    });
+    QCOMPARE(ShowMessageBox(nullptr, "Wirklich?", flags), answer);
+}
+
+void tst_DialogLayer::templatesHaveEveryControl()
+{
+    for (const DialogTemplate &t : KelvoTemplates()) {
+        CDialog dialog(t.id);
+        QVERIFY(dialog.Create());
+        QCOMPARE(dialog.windowTitle(), QString::fromUtf8(t.caption));
+        QWidget *previous = nullptr;
+        for (const ControlTemplate &c : t.controls) {
+            if (c.id == kNoControlId)
+                continue;
+            QWidget *widget = child(&dialog, c.id);
+            QVERIFY2(widget, qPrintable(QStringLiteral("%1/%2").arg(t.id).arg(c.id)));
+            if (auto *button = qobject_cast<QPushButton *>(widget)) {
+                QCOMPARE(button->text(), QString::fromUtf8(c.text));
+                QCOMPARE(button->isDefault(), c.id == 1);
+            }
+            if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+                QCOMPARE(edit->isReadOnly(), bool(c.style & ControlStyle::ReadOnly));
+                if (c.style & ControlStyle::Centered)
+                    QCOMPARE(edit->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+            }
+            // Template order is tab order, and positions keep their proportions.
+            if (previous)
+                QCOMPARE(nextTabStop(previous), widget);
+            previous = widget;
+        }
+        QStringList labels;
+        for (auto *label : dialog.findChildren<QLabel *>())
+            labels << label->text();
+        for (auto *group : dialog.findChildren<QGroupBox *>())
+            labels << group->title();
+        for (const ControlTemplate &c : t.controls) {
+            if (c.id == kNoControlId)
+                QVERIFY2(labels.contains(QString::fromUtf8(c.text)), c.text);
+        }
+    }
+    // Geometry comes from dialog units: OK sits right of Abbrechen, below the list.
+    CDialog book(kServerBookTemplate);
+    QVERIFY(book.Create());
+    QVERIFY(child(&book, 1)->x() > child(&book, 2)->x());
+    QVERIFY(child(&book, 1)->y() > child(&book, 3000)->geometry().bottom());
+    QCOMPARE(child(&book, 3003)->x(), child(&book, 3005)->x());
+    // OK's right edge lies at 288 of 295 units, its bottom at 205 of 212.
+    QVERIFY(qAbs((child(&book, 1)->geometry().right() + 1) / double(book.width()) - 288.0 / 295) < 0.01);
+    QVERIFY(qAbs((child(&book, 1)->geometry().bottom() + 1) / double(book.height()) - 205.0 / 212) < 0.01);
+    QVERIFY(child<QListView>(&book, 3000));
+}
+
+void tst_DialogLayer::templatesRenderNonBlank()
+{
+    for (const DialogTemplate &t : KelvoTemplates()) {
+        CDialog dialog(t.id);
+        QVERIFY(dialog.Create());
+        dialog.show();
+        const QImage image = dialog.grab().toImage();
+        QVERIFY(!image.isNull());
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                colours.insert(image.pixel(x, y));
+        QVERIFY2(colours.size() > 4, qPrintable(QString::number(t.id)));
+        dialog.hide();
+    }
+}
+
+QTEST_MAIN(tst_DialogLayer)
+#include "tst_dialoglayer.moc"

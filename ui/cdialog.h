@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+
+#include <functional>
+#include <vector>
+
+class CComboBox;
+class CListBox;
+
+// A modal dialog built from a registered template. Subclasses declare their
+// control notifications in one message map, bind edit fields to string
+// members, and override the init, OK and Cancel handlers.
+//
+// Every handler runs through one dispatch: an exception it throws is shown in
+// a message box and the dialog goes on, so nothing is thrown through Qt's
+// event loop.
+class CDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CDialog(int templateId);
+    ~CDialog() override;
+
+    // Whether dialogs can be made at all: widgets need a QApplication, and
+    // constructing one without it would abort the process.
+    static bool CanCreate();
+
+    // Builds the widgets from the template, once; false when it is unknown.
+    bool Create();
+    // Runs the dialog: 1 for OK, 2 for Cancel, Escape and the close box, -1
+    // when it cannot be created.
+    int DoModal();
+
+protected:
+    enum class Notification { SelectionChanged, Clicked, TextChanged };
+    struct MessageEntry {
+        Notification code;
+        int controlId;
+        std::function<void()> handler;
+    };
+    void SetMessageMap(std::vector<MessageEntry> entries);
+
+    // Runs once the widgets exist and before the dialog shows: copies the bound
+    // members into their fields. Overrides call this first.
+    virtual void OnInitDialog();
+    // OK: copies the bound fields back, checking their limits; ends with 1.
+    virtual void OnOK();
+    // Cancel, Escape or the close box: ends with 2.
+    virtual void OnCancel();
+    void EndDialog(int result);
+
+    // Binds edit field id to member, limited to maxChars characters: typing
+    // stops there, and a longer text set otherwise fails the check on OK.
+    void BindText(int id, QString *member, int maxChars);
+    // true: fields into members, checking limits (false when one fails, after
+    // telling the user); false: members into fields.
+    bool UpdateData(bool saveAndValidate);
+
+    // The control with that ID; null when the dialog has none.
+    QWidget *GetDlgItem(int id) const;
+    CListBox *GetListBox(int id) const;
+    CComboBox *GetComboBox(int id) const;
+    QString GetDlgItemText(int id) const;
+    // An edit field notifies its change before this returns.
+    void SetDlgItemText(int id, const QString &text);
+    void EnableDlgItem(int id, bool enable);
+    int MessageBox(const QString &text, unsigned flags);
+
+private:
+    void reject() override;
+    void connectNotifications();
+    void dispatch(const std::function<void()> &handler);
+
+    struct Binding {
+        int id;
+        QString *member;
+        int maxChars;
+    };
+
+    int m_templateId;
+    bool m_created = false;
+    QHash<int, QWidget *> m_controls;
+    std::vector<MessageEntry> m_messageMap;
+    std::vector<Binding> m_bindings;
+};

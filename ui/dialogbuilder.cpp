@@ -1,0 +1,117 @@
+#include "dialogbuilder.h"
+
+#include "ccombobox.h"
+#include "clistbox.h"
+
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// Dialog units are fractions of the dialog font's average character: a
+// quarter of its width horizontally, an eighth of its height vertically.
+class DialogUnits
+{
+public:
+    explicit DialogUnits(const QFont &font)
+    {
+        const QFontMetrics metrics(font);
+        const int alphabet = metrics.horizontalAdvance(
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        m_charWidth = (alphabet / 26 + 1) / 2;
+        m_charHeight = metrics.height();
+    }
+    int x(int units) const { return (units * m_charWidth + 2) / 4; }
+    int y(int units) const { return (units * m_charHeight + 4) / 8; }
+    QRect rect(const ControlTemplate &c) const
+    {
+        return QRect(x(c.x), y(c.y), x(c.width), y(c.height));
+    }
+
+private:
+    int m_charWidth;
+    int m_charHeight;
+};
+
+QWidget *createControl(const ControlTemplate &c, QWidget *parent)
+{
+    const QString text = QString::fromUtf8(c.text);
+    switch (c.kind) {
+    case ControlKind::Static: {
+        auto *label = new QLabel(text, parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(true);
+        return label;
+    }
+    case ControlKind::GroupBox:
+        return new QGroupBox(text, parent);
+    case ControlKind::PushButton: {
+        auto *button = new QPushButton(text, parent);
+        button->setDefault(c.style & ControlStyle::DefaultButton);
+        return button;
+    }
+    case ControlKind::Edit: {
+        auto *edit = new QLineEdit(text, parent);
+        edit->setReadOnly(c.style & ControlStyle::ReadOnly);
+        if (c.style & ControlStyle::Centered)
+            edit->setAlignment(Qt::AlignCenter);
+        edit->setFrame(c.style & ControlStyle::Border);
+        return edit;
+    }
+    case ControlKind::ListBox: {
+        auto *list = new CListBox(parent);
+        list->setFrameShape(c.style & ControlStyle::Border ? QFrame::StyledPanel : QFrame::NoFrame);
+        list->setVerticalScrollBarPolicy(c.style & ControlStyle::VScroll ? Qt::ScrollBarAsNeeded
+                                                                         : Qt::ScrollBarAlwaysOff);
+        list->setHorizontalScrollBarPolicy(c.style & ControlStyle::HScroll ? Qt::ScrollBarAsNeeded
+                                                                           : Qt::ScrollBarAlwaysOff);
+        return list;
+    }
+    case ControlKind::ComboBox:
+        return new CComboBox(parent);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTemplate &t)
+{
+    QFont font(QString::fromUtf8(t.fontFamily));
+    font.setPointSize(t.pointSize);
+    dialog->setFont(font);
+    const DialogUnits units(dialog->font());
+
+    dialog->setWindowTitle(QString::fromUtf8(t.caption));
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    dialog->setFixedSize(units.x(t.width), units.y(t.height));
+
+    QHash<int, QWidget *> controls;
+    QWidget *previousTabStop = nullptr;
+    for (const ControlTemplate &c : t.controls) {
+        QWidget *widget = createControl(c, dialog);
+        QRect geometry = units.rect(c);
+        // A drop-down list's height in the template includes its open list.
+        if (c.kind == ControlKind::ComboBox)
+            geometry.setHeight(widget->sizeHint().height());
+        widget->setGeometry(geometry);
+        if (c.style & ControlStyle::TabStop) {
+            widget->setFocusPolicy(Qt::StrongFocus);
+            if (previousTabStop)
+                QWidget::setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        } else {
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
+        if (c.id != kNoControlId) {
+            widget->setObjectName(QString::number(c.id));
+            controls.insert(c.id, widget);
+        }
+    }
+    return controls;
+}
