@@ -1,5 +1,25 @@
 #!/usr/bin/env bash
-# Runs the demo host over the bundled plug-in directory of a build.
+# The demo: the demo host runs the server book over the bundled plug-in
+# directory of a build, on a few sample entries made on first use.
 set -euo pipefail
 build=${1:-build}
-"$build/ostrel-host" --plugin-dir "$build/plugins" list
+plugins="$build/plugins"
+book() { "$build/kelvo-book" --plugin-dir "$plugins" "$@"; }
+
+if [ ! -e "$plugins/DATA/kelvo.mdb" ]; then
+  echo "Creating sample entries in $plugins/DATA/kelvo.mdb"
+  book init
+  book add "Vereinsseite" "ftp://ftp.example.com/verein/" "/verein/" "FtpWorker.so"
+  book add "Firmen-Homepage" "https://www.example.com/" "/" "HttpsWorker.so"
+  book add "Archiv (Gopher)" "gopher://gopher.example.org/" "/" "GopherWorker.so"
+  book add "Lokale Vorschau" "/srv/www/vorschau" "/srv/www/vorschau" "FileWorker.so"
+  book add "Übungsserver" "http://www.example.com/uebung/" "/uebung/" "HttpWorker.so"
+fi
+
+echo "Loaded plug-ins:"
+"$build/ostrel-host" --plugin-dir "$plugins" list
+echo
+"$build/ostrel-host" --plugin-dir "$plugins" serverbook
+echo
+echo "The store now holds:"
+book list

@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <QUuid>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -24,10 +25,11 @@ const QString kFields = QStringLiteral("Bezeichnung, Servername, Startverzeichni
 // modal dialog does not seem frozen on a database that stays locked.
 constexpr int kBusyTimeoutMs = 2000;
 
+// Unique in the process even when several copies of this code are loaded
+// (the module and a host that links the store itself).
 QString uniqueConnectionName(const char *purpose)
 {
-    static quint64 counter = 0;
-    return QStringLiteral("kelvo-%1-%2").arg(QLatin1String(purpose)).arg(++counter);
+    return QStringLiteral("kelvo-%1-%2").arg(QLatin1String(purpose), QUuid::createUuid().toString(QUuid::WithoutBraces));
 }
 
 QString causeOf(const QSqlError &error)

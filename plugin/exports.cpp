@@ -1,0 +1,135 @@
+// The module's exports: identity, About box, and the server book selection
+// with its outcome. Every export is guarded: a null pointer is never
+// dereferenced, and no exception leaves the module.
+
+#include "caboutdialog.h"
+#include "cpluginhost.h"
+#include "cserverbookdialog.h"
+#include "cserverbookstore.h"
+#include "kelvotemplates.h"
+#include "pluginapi.h"
+#include "pluginstate.h"
+#include "storeerror.h"
+#include "templateregistry.h"
+
+#include <QLoggingCategory>
+
+#define KELVO_EXPORT extern "C" Q_DECL_EXPORT
+
+Q_LOGGING_CATEGORY(lcKelvo, "kelvo.serverbook")
+
+namespace {
+
+// Both live from load to unload; the templates are registered after the state
+// exists and unregistered before it goes.
+PluginState g_state;
+
+struct TemplateRegistration {
+    TemplateRegistration() { RegisterDialogTemplates(KelvoTemplates()); }
+    ~TemplateRegistration() { UnregisterDialogTemplates(KelvoTemplates()); }
+} g_templates;
+
+template<typename Fn>
+void guarded(const char *exportName, Fn &&fn) noexcept
+{
+    try {
+        fn();
+    } catch (const std::exception &error) {
+        qCCritical(lcKelvo, "%s failed: %s", exportName, error.what());
+    } catch (...) {
+        qCCritical(lcKelvo, "%s failed", exportName);
+    }
+}
+
+QString *assign(QString *target, const char *exportName, const QString &text) noexcept
+{
+    if (target)
+        guarded(exportName, [&] { *target = text; });
+    return target;
+}
+
+} // namespace
+
+KELVO_EXPORT QString *GetPluginName(QString *name)
+{
+    return assign(name, "GetPluginName", QStringLiteral("Standard-ServerBook v1.0"));
+}
+
+KELVO_EXPORT QString *GetPluginInfo(QString *info)
+{
+    return assign(info, "GetPluginInfo",
+                  QStringLiteral("Standard-Plugin für Ostrel v1.0 zur Verwaltung eines Serverbooks."));
+}
+
+KELVO_EXPORT QString *GetPluginTypeAsString(QString *type)
+{
+    return assign(type, "GetPluginTypeAsString", QStringLiteral("PLUGINTYPE_KELVOEXTENSION"));
+}
+
+KELVO_EXPORT int *GetPluginTypeAsInteger(int *type)
+{
+    if (type)
+        *type = PLUGINTYPE_SERVERBOOK;
+    return type;
+}
+
+KELVO_EXPORT void ShowPluginDialog()
+{
+    guarded("ShowPluginDialog", [] {
+        if (!CDialog::CanCreate())
+            return;
+        CAboutDialog dialog;
+        dialog.DoModal();
+    });
+}
+
+KELVO_EXPORT void ShowServerBook(int)
+{
+    guarded("ShowServerBook", [] {
+        g_state.lastError.clear();
+        CServerBookStore store;
+        try {
+            store.Open(CServerBookStore::FileIn(GetCurrentPluginDir()));
+        } catch (const StoreError &error) {
+            // Nothing was shown: the last outcome stays, the host can ask why.
+            g_state.lastError = error.message();
+            qCWarning(lcKelvo, "%s", qUtf8Printable(error.message()));
+            return;
+        }
+
+        // Without a QApplication no dialog can be made: the run ends with -1
+        // and empty results.
+        int result = -1;
+        QString server, startDir, pluginFile;
+        if (CDialog::CanCreate()) {
+            CServerBookDialog dialog;
+            dialog.m_pStore = &store;
+            result = dialog.DoModal();
+            server = dialog.m_strServer;
+            startDir = dialog.m_strStartDir;
+            pluginFile = dialog.m_strPluginFile;
+        }
+        g_state.lastResult = result;
+        g_state.lastServer = server;
+        g_state.lastStartDir = startDir;
+        g_state.lastPluginFile = pluginFile;
+        store.Close();
+    });
+}
+
+KELVO_EXPORT int GetLastServerBookEntry(SERVERBOOKENTRYSTRUC *entry)
+{
+    if (entry) {
+        guarded("GetLastServerBookEntry", [entry] {
+            entry->strServer = g_state.lastServer;
+            entry->strStartDir = g_state.lastStartDir;
+            entry->strPluginFile = g_state.lastPluginFile;
+        });
+    }
+    return g_state.lastResult;
+}
+
+KELVO_EXPORT QString *GetLastServerBookError(QString *error)
+{
+    return assign(error, "GetLastServerBookError", g_state.lastError);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// The real Kelvo module in a plug-in directory of the test's own, loaded
+// through the host framework, with a real store file beside it.
+
+#include "cplugindll.h"
+#include "cpluginhost.h"
+#include "storefixture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class ModuleFixture
+{
+public:
+    // Copies Kelvo and the given sample workers into a fresh plug-in directory
+    // and loads it.
+    explicit ModuleFixture(const QStringList &workers = {})
+    {
+        QVERIFY(m_dir.isValid());
+        for (const QString &file : QStringList{"Kelvo.so"} + workers)
+            QVERIFY2(QFile::copy(KELVO_PLUGIN_DIR "/" + file, m_dir.filePath(file)), qPrintable(file));
+        QString why;
+        m_host = CPluginHost::Open(m_dir.path(), &why);
+        QVERIFY2(m_host, qPrintable(why));
+        for (int i = 0; i < m_host->Plugins()->GetPluginCount(); ++i) {
+            if (auto *book = dynamic_cast<CServerbookExtPluginDLL *>(m_host->Plugins()->GetPluginAt(i)))
+                m_book = book;
+        }
+        QVERIFY(m_book);
+    }
+
+    QString pluginDir() const { return m_dir.path(); }
+    QString storeFile() const { return CServerBookStore::FileIn(m_dir.path()); }
+    CServerbookExtPluginDLL *book() const { return m_book; }
+
+    // Runs ShowServerBook and returns what GetLastServerBookEntry reports.
+    std::pair<int, SERVERBOOKENTRYSTRUC> select() const
+    {
+        m_book->ShowServerBook(0);
+        SERVERBOOKENTRYSTRUC entry;
+        const int result = m_book->GetLastServerBookEntry(&entry);
+        return {result, entry};
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<CPluginHost> m_host;
+    CServerbookExtPluginDLL *m_book = nullptr;
+};
