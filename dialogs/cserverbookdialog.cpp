@@ -1,6 +1,8 @@
 #include "cserverbookdialog.h"
 
 #include "clistbox.h"
+#include "cnewentrydialog.h"
+#include "cpluginhost.h"
 #include "cserverbookstore.h"
 #include "kelvotemplates.h"
 #include "messagebox.h"
@@ -98,4 +100,11 @@ void CServerBookDialog::DeleteEntry()
 
 void CServerBookDialog::NewEntry()
 {
+    CNewEntryDialog dialog;
+    dialog.m_pPluginArray = GetCurrentPluginArray();
+    if (dialog.DoModal() == IDOK && m_pStore) {
+        m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
+                         dialog.m_strPluginFile);
+        Refill();
+    }
 }

@@ -14,13 +14,16 @@
 class ModuleFixture
 {
 public:
-    // Copies Kelvo and the given sample workers into a fresh plug-in directory
-    // and loads it.
+    // Copies Kelvo and the given workers (sample or test fixtures) into a
+    // fresh plug-in directory and loads it.
     explicit ModuleFixture(const QStringList &workers = {})
     {
         QVERIFY(m_dir.isValid());
-        for (const QString &file : QStringList{"Kelvo.so"} + workers)
-            QVERIFY2(QFile::copy(KELVO_PLUGIN_DIR "/" + file, m_dir.filePath(file)), qPrintable(file));
+        for (const QString &file : QStringList{"Kelvo.so"} + workers) {
+            const QString sample = KELVO_PLUGIN_DIR "/" + file;
+            const QString from = QFile::exists(sample) ? sample : KELVO_TEST_PLUGIN_DIR "/" + file;
+            QVERIFY2(QFile::copy(from, m_dir.filePath(file)), qPrintable(file));
+        }
         QString why;
         m_host = CPluginHost::Open(m_dir.path(), &why);
         QVERIFY2(m_host, qPrintable(why));

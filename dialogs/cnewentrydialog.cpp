@@ -1,0 +1,168 @@
+#include "cnewentrydialog.h"
+
+#include "afxparseurl.h"
+#include "ccombobox.h"
+#include "cplugindll.h"
+#include "kelvotemplates.h"
+#include "messagebox.h"
+
+using namespace NewEntryControl;
+
+namespace {
+
+constexpr int kMaxChars = 128;
+
+const QString kNoWorkerMessage =
+    QStringLiteral("Zu nutzender Publishing-Worker konnte nicht ermittelt werden!");
+
+// What a new address of a protocol starts out as.
+struct AddressTemplate {
+    QString address;
+    QString startPath;
+};
+
+AddressTemplate addressTemplateFor(ServiceCode service)
+{
+    switch (service) {
+    case Service::Ftp:
+        return {QStringLiteral("ftp://ftp.example.com/"), QStringLiteral("/")};
+    case Service::Gopher:
+        return {QStringLiteral("gopher://"), QStringLiteral("/")};
+    case Service::Http:
+        return {QStringLiteral("http://www.example.com/"), QStringLiteral("/")};
+    case Service::Https:
+        return {QStringLiteral("https://www.example.com/"), QStringLiteral("/")};
+    case Service::File:
+        // The root of local paths.
+#ifdef Q_OS_WIN
+        return {QStringLiteral("C:\\"), QStringLiteral("C:\\")};
+#else
+        return {QStringLiteral("/"), QStringLiteral("/")};
+#endif
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+CNewEntryDialog::CNewEntryDialog() : CDialog(kNewEntryTemplate)
+{
+    BindText(Address, &m_strAddress, kMaxChars);
+    BindText(StartPath, &m_strStartPath, kMaxChars);
+    BindText(Label, &m_strLabel, kMaxChars);
+    SetMessageMap({
+        {Notification::TextChanged, StartPath, [this] { UpdateOkButton(); }},
+        {Notification::TextChanged, Label, [this] { UpdateOkButton(); }},
+        {Notification::TextChanged, Address, [this] { AddressChanged(); }},
+        {Notification::SelectionChanged, Worker, [this] { WorkerChanged(); }},
+    });
+}
+
+void CNewEntryDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    CComboBox *workers = GetComboBox(Worker);
+    if (m_pPluginArray && workers) {
+        m_pPluginArray->FillPluginArray(&m_workers, PLUGINTYPE_PUBWORKER);
+        for (int i = 0; i < m_workers.GetPluginCount(); ++i) {
+            if (const CPluginDLL *worker = m_workers.GetPluginAt(i))
+                workers->SetItemData(workers->AddString(worker->GetPluginName()), i);
+        }
+        m_nLastWorker = -1;
+        workers->SetCurSel(0);
+        WorkerChanged();
+    }
+    UpdateOkButton();
+}
+
+void CNewEntryDialog::UpdateOkButton()
+{
+    EnableDlgItem(IDOK, !GetDlgItemText(Label).isEmpty() && !GetDlgItemText(Address).isEmpty()
+                            && !GetDlgItemText(StartPath).isEmpty());
+}
+
+void CNewEntryDialog::OnOK()
+{
+    const CComboBox *workers = GetComboBox(Worker);
+    if (!workers || !GetDlgItem(Address)) {
+        MessageBox(kNoWorkerMessage, MessageBoxFlags::Ok);
+    } else if (const auto *worker = dynamic_cast<const CPubWorkerPluginDLL *>(
+                   m_workers.GetPluginAt(workers->GetItemData(workers->GetCurSel())))) {
+        ServiceCode service;
+        QString server, object;
+        quint16 port;
+        AfxParseURL(GetDlgItemText(Address), service, server, object, port);
+        if (service != worker->GetSupportedService()
+            && MessageBox(QStringLiteral("Das verwendete Dateiprotokoll und das Protokoll des aktuellen\n"
+                                         "Publishing-Workers sind nicht kompatibel!\n\n"
+                                         "Soll es trotzdem verwendet werden?"),
+                          MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion
+                              | MessageBoxFlags::DefaultButton2)
+                   != IDYES)
+            return;
+        m_strPluginFile = worker->GetPluginFileName();
+    }
+    CDialog::OnOK();
+}
+
+void CNewEntryDialog::WorkerChanged()
+{
+    const CComboBox *workers = GetComboBox(Worker);
+    if (!GetDlgItem(Address) || !GetDlgItem(StartPath) || !workers) {
+        MessageBox(kNoWorkerMessage, MessageBoxFlags::Ok);
+        return;
+    }
+    const int index = workers->GetItemData(workers->GetCurSel());
+    const auto *worker = dynamic_cast<const CPubWorkerPluginDLL *>(m_workers.GetPluginAt(index));
+
+    if (index == m_nLastWorker) {
+        // The same worker again: the fields stay; only the derived path is
+        // taken afresh, from the address as last transferred from its field.
+        ServiceCode service;
+        QString server, path;
+        quint16 port;
+        if (AfxParseURL(m_strAddress, service, server, path, port) && service == Service::File)
+            m_strDerivedPath = m_strAddress;
+        else
+            m_strDerivedPath = path;
+        return;
+    }
+    if (worker) {
+        const AddressTemplate pattern = addressTemplateFor(worker->GetSupportedService());
+        // Setting the address runs AddressChanged at once; the template's start
+        // path then replaces whatever that derived, so it follows again.
+        SetDlgItemText(Address, pattern.address);
+        SetDlgItemText(StartPath, pattern.startPath);
+        m_strDerivedPath = pattern.startPath;
+        UpdateOkButton();
+    }
+    m_nLastWorker = index;
+}
+
+void CNewEntryDialog::AddressChanged()
+{
+    if (!GetDlgItem(Address) || !GetDlgItem(StartPath)) {
+        UpdateOkButton();
+        return;
+    }
+    QString newStartPath = QStringLiteral("/");
+    const QString address = GetDlgItemText(Address);
+    const QString startPath = GetDlgItemText(StartPath);
+    ServiceCode service;
+    QString server, path;
+    quint16 port;
+    if (AfxParseURL(address, service, server, path, port)) {
+        if (startPath != m_strDerivedPath) {
+            newStartPath = startPath;  // the user's own start path stays
+        } else if (service == Service::File) {
+            newStartPath = address;
+            path = address;
+        } else {
+            newStartPath = path;
+        }
+    }
+    SetDlgItemText(StartPath, newStartPath);
+    m_strDerivedPath = path;
+    UpdateOkButton();
+}
