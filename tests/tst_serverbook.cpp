@@ -33,6 +33,11 @@ QStringList details(QWidget *dialog)
             child<QLineEdit>(dialog, 3005)->text()};
 }
 
+QStringList texts(const SERVERBOOKENTRYSTRUC &entry)
+{
+    return {entry.strServer, entry.strStartDir, entry.strPluginFile};
+}
+
 void clickLine(QWidget *dialog, int line)
 {
     auto *list = child<QListView>(dialog, 3000);
@@ -99,9 +104,7 @@ void tst_ServerBook::beforeAnySelectionTheLastEntryIsEmpty()
     ModuleFixture module;
     SERVERBOOKENTRYSTRUC entry{"x", "y", "z"};
     QCOMPARE(module.book()->GetLastServerBookEntry(&entry), 0);
-    QCOMPARE(entry.strServer, QString());
-    QCOMPARE(entry.strStartDir, QString());
-    QCOMPARE(entry.strPluginFile, QString());
+    QCOMPARE(texts(entry), QStringList({"", "", ""}));
 }
 
 void tst_ServerBook::identityAndNullPointers()
@@ -172,9 +175,7 @@ void tst_ServerBook::linesAreSortedAndLeadToTheirRows()
     });
     const auto [result, entry] = module.select();
     QCOMPARE(result, 1);
-    QCOMPARE(entry.strServer, QStringLiteral("ftp://mitte.example.com/"));
-    QCOMPARE(entry.strStartDir, QStringLiteral("/m"));
-    QCOMPARE(entry.strPluginFile, QStringLiteral("FtpWorker.so"));
+    QCOMPARE(texts(entry), QStringList({"ftp://mitte.example.com/", "/m", "FtpWorker.so"}));
     QVERIFY(module.book()->GetLastServerBookError().isEmpty());
 }
 
@@ -205,9 +206,7 @@ void tst_ServerBook::emptyBookShowsPlaceholders()
     });
     const auto [result, entry] = module.select();
     QCOMPARE(result, 1);
-    QCOMPARE(entry.strServer, QString());
-    QCOMPARE(entry.strStartDir, QString());
-    QCOMPARE(entry.strPluginFile, QString());
+    QCOMPARE(texts(entry), QStringList({"", "", ""}));
 }
 
 void tst_ServerBook::deleteAskedAndAnswered()
@@ -270,9 +269,7 @@ void tst_ServerBook::secondCallOverwritesTheFirst()
     });
     const auto [result, entry] = module.select();
     QCOMPARE(result, 2);
-    QCOMPARE(entry.strServer, QStringLiteral("https://zuletzt.example.com/"));
-    QCOMPARE(entry.strStartDir, QStringLiteral("/z"));
-    QCOMPARE(entry.strPluginFile, QStringLiteral("HttpsWorker.so"));
+    QCOMPARE(texts(entry), QStringList({"https://zuletzt.example.com/", "/z", "HttpsWorker.so"}));
 }
 
 void tst_ServerBook::missingStoreLeavesTheLastOutcome()

@@ -4,23 +4,12 @@
 #include "cserverbookstore.h"
 #include "storeerror.h"
 
+#include "toolsupport.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTextStream>
 
 namespace {
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
 
 constexpr int kUsage = 2;
 
@@ -89,9 +78,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Creates and inspects the server book store."));
     parser.addHelpOption();
-    const QCommandLineOption dirOption(
-        QStringLiteral("plugin-dir"), QStringLiteral("The plug-in directory (default: plugins/ beside this program)."),
-        QStringLiteral("DIR"), QCoreApplication::applicationDirPath() + QStringLiteral("/plugins"));
+    const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | add | delete"));
     parser.process(app);

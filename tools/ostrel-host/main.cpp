@@ -6,9 +6,10 @@
 #include "cpluginhost.h"
 
 #include <QApplication>
+#include "toolsupport.h"
+
 #include <QCommandLineParser>
 #include <QDir>
-#include <QTextStream>
 #include <QTimer>
 #include <QWidget>
 
@@ -16,22 +17,16 @@
 
 namespace {
 
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
 bool hasDisplay()
 {
-    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
-        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+// Platforms that show nothing to anybody.
+bool isHeadless()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
 // Without a display nobody could answer a dialog: save a picture of the first
@@ -98,8 +93,7 @@ int showServerBook(const CServerbookExtPluginDLL *book)
 
 int main(int argc, char *argv[])
 {
-    const bool headless = !hasDisplay();
-    if (headless)
+    if (!hasDisplay() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ostrel-host"));
@@ -108,9 +102,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Loads a plug-in directory and drives its plug-ins."));
     parser.addHelpOption();
-    const QCommandLineOption dirOption(
-        QStringLiteral("plugin-dir"), QStringLiteral("The plug-in directory (default: plugins/ beside this program)."),
-        QStringLiteral("DIR"), QApplication::applicationDirPath() + QStringLiteral("/plugins"));
+    const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list | serverbook | about"));
@@ -139,7 +131,7 @@ int main(int argc, char *argv[])
         err() << "ostrel-host: no server book extension in " << host->Dir() << Qt::endl;
         return 1;
     }
-    if (headless) {
+    if (isHeadless()) {
         err() << "No display: showing the dialog offscreen, saving a picture and cancelling." << Qt::endl;
         pictureAndCancelModalDialogs(QApplication::applicationDirPath() + '/' + command
                                      + QStringLiteral(".png"));
