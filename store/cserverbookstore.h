@@ -44,7 +44,6 @@ public:
     // Closes the cursor and the database and drops the connection.
     void Close();
     bool IsOpen() const { return !m_connection.isEmpty(); }
-    QString FileName() const { return m_file; }
 
     bool IsBOF();
     bool IsEOF();
