@@ -12,7 +12,10 @@ using namespace ServerBookControl;
 CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
 {
     SetMessageMap({
-        {Notification::SelectionChanged, EntryList, [this] { ShowDetails(); }},
+        {Notification::SelectionChanged, EntryList, [this] {
+             if (!ShowDetails())
+                 EntryGone();
+         }},
         {Notification::Clicked, Delete, [this] { DeleteEntry(); }},
         {Notification::Clicked, New, [this] { NewEntry(); }},
     });
@@ -21,12 +24,22 @@ CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
 void CServerBookDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    Refill();
+    try {
+        Refill();
+    } catch (const std::exception &error) {
+        // A book that cannot be listed is reported like one that cannot be
+        // opened, instead of running an empty dialog.
+        m_listingFailure = QString::fromUtf8(error.what());
+        EndDialog(-1);
+    }
 }
 
 void CServerBookDialog::OnOK()
 {
-    ShowDetails();
+    if (!ShowDetails()) {
+        EntryGone();
+        return;
+    }
     CDialog::OnOK();
 }
 
@@ -35,10 +48,17 @@ void CServerBookDialog::Refill()
     CListBox *list = GetListBox(EntryList);
     if (!list)
         return;
-    // Read first: a listing that fails leaves the list as it was.
+    // Read first: a listing that fails leaves the list as it was, with the
+    // selected line's details checked again.
     std::vector<SortedLinesModel::Line> lines;
     if (m_pStore) {
-        auto entries = m_pStore->ListAll();
+        std::vector<CServerBookStore::ListedEntry> entries;
+        try {
+            entries = m_pStore->ListAll();
+        } catch (...) {
+            ShowDetails();
+            throw;
+        }
         lines.reserve(entries.size());
         for (auto &entry : entries)
             lines.push_back({std::move(entry.label), entry.ordinal});
@@ -46,22 +66,21 @@ void CServerBookDialog::Refill()
     list->ResetContent();
     list->AddLines(std::move(lines));
     list->SetCurSel(0);
+    // A change racing the listing leaves the placeholders; the next click or
+    // OK finds it.
     ShowDetails();
 }
 
-void CServerBookDialog::ShowDetails()
+// Makes the selected line's entry the result and shows it. False when the
+// line's row is gone or was changed by another program: results and fields
+// then hold nothing, so that no stale details can be handed back.
+bool CServerBookDialog::ShowDetails()
 {
     const CListBox *list = GetListBox(EntryList);
     const int selected = list ? list->GetCurSel() : -1;
-    if (selected == -1) {
-        m_strServer.clear();
-        m_strStartDir.clear();
-        m_strPluginFile.clear();
-        SetDlgItemText(Server, QStringLiteral("- keine aktuelle Serveradresse -"));
-        SetDlgItemText(StartDir, QStringLiteral("- kein aktueller Startpfad -"));
-        SetDlgItemText(PluginFile, QStringLiteral("- kein aktueller Plugin -"));
-    } else if (m_pStore && m_pStore->PositionAt(list->GetItemData(selected))) {
-        // A row gone meanwhile leaves results and fields as they were.
+    const bool found = selected != -1 && m_pStore && m_pStore->PositionAt(list->GetItemData(selected))
+                       && m_pStore->GetFieldText(QStringLiteral("Bezeichnung")) == list->GetText(selected);
+    if (found) {
         const QString server = m_pStore->GetFieldText(QStringLiteral("Servername"));
         const QString startDir = m_pStore->GetFieldText(QStringLiteral("Startverzeichnis"));
         const QString pluginFile = m_pStore->GetFieldText(QStringLiteral("Plugindateiname"));
@@ -71,8 +90,24 @@ void CServerBookDialog::ShowDetails()
         SetDlgItemText(Server, m_strServer);
         SetDlgItemText(StartDir, m_strStartDir);
         SetDlgItemText(PluginFile, m_strPluginFile);
+    } else {
+        m_strServer.clear();
+        m_strStartDir.clear();
+        m_strPluginFile.clear();
+        SetDlgItemText(Server, QStringLiteral("- keine aktuelle Serveradresse -"));
+        SetDlgItemText(StartDir, QStringLiteral("- kein aktueller Startpfad -"));
+        SetDlgItemText(PluginFile, QStringLiteral("- kein aktueller Plugin -"));
     }
     UpdateDeleteButton();
+    return found || selected == -1;
+}
+
+void CServerBookDialog::EntryGone()
+{
+    MessageBox(QStringLiteral("Der Eintrag wurde von einem anderen Programm geändert oder gelöscht.\n"
+                              "Die Liste wird neu eingelesen."),
+               MessageBoxFlags::Ok);
+    Refill();
 }
 
 void CServerBookDialog::UpdateDeleteButton()
@@ -94,7 +129,12 @@ void CServerBookDialog::DeleteEntry()
     if (m_pStore->IsBOF() || m_pStore->IsEOF())
         return;
     m_pStore->Move(list->GetItemData(selected));
-    m_pStore->DeleteCurrent();
+    // Deletes only the row the line was listed for, and only while it still
+    // holds the line's label.
+    if (!m_pStore->DeleteCurrent(list->GetText(selected))) {
+        EntryGone();
+        return;
+    }
     Refill();
 }
 

@@ -9,6 +9,11 @@ class CServerBookStore;
 // Lists the server book's entries by label, shows the selected entry's
 // details, deletes entries and adds new ones. On OK the selected entry's
 // server, start directory and plug-in file are the results.
+//
+// A line leads to the row it was listed for or to nothing: when another
+// program changed or deleted the entry behind a line, selecting it, deleting
+// it or pressing OK on it tells the user and lists the book afresh, and OK
+// only ever ends with the entry whose details are shown.
 class CServerBookDialog : public CDialog
 {
 public:
@@ -20,14 +25,21 @@ public:
     QString m_strStartDir;
     QString m_strPluginFile;
 
+    // Why the book could not be listed when the dialog started; the dialog
+    // then ended with -1 before it was shown. Empty when it ran.
+    QString ListingFailure() const { return m_listingFailure; }
+
 protected:
     void OnInitDialog() override;
     void OnOK() override;
 
 private:
     void Refill();
-    void ShowDetails();
+    bool ShowDetails();
+    void EntryGone();
     void UpdateDeleteButton();
     void DeleteEntry();
     void NewEntry();
+
+    QString m_listingFailure;
 };

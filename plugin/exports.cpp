@@ -14,6 +14,8 @@
 
 #include <QLoggingCategory>
 
+#include <new>
+
 #define KELVO_EXPORT extern "C" Q_DECL_EXPORT
 
 Q_LOGGING_CATEGORY(lcKelvo, "kelvo.serverbook")
@@ -46,6 +48,53 @@ QString *assign(QString *target, const char *exportName, const QString &text) no
     if (target)
         guarded(exportName, [&] { *target = text; });
     return target;
+}
+
+// Why a ShowServerBook call showed nothing: the last outcome stays as it was,
+// and the host can ask for the reason.
+void reportNotShown(const QString &reason)
+{
+    g_state.lastError = reason;
+    qCWarning(lcKelvo, "%s", qUtf8Printable(reason));
+}
+
+void showServerBook()
+{
+    g_state.lastError.clear();
+    CServerBookStore store;
+    try {
+        store.Open(CServerBookStore::FileIn(GetCurrentPluginDir()));
+    } catch (const StoreError &error) {
+        reportNotShown(error.message());
+        return;
+    }
+#ifdef KELVO_FAULT_INJECTION
+    // Test builds only: a failure that is no store error, while the dialog is made.
+    if (qEnvironmentVariableIsSet("KELVO_FAIL_BUILDING_DIALOG"))
+        throw std::bad_alloc();
+#endif
+
+    // Without a QApplication no dialog can be made: the run ends with -1
+    // and empty results.
+    int result = -1;
+    QString server, startDir, pluginFile;
+    if (CDialog::CanCreate()) {
+        CServerBookDialog dialog;
+        dialog.m_pStore = &store;
+        result = dialog.DoModal();
+        if (!dialog.ListingFailure().isEmpty()) {
+            reportNotShown(dialog.ListingFailure());
+            return;
+        }
+        server = dialog.m_strServer;
+        startDir = dialog.m_strStartDir;
+        pluginFile = dialog.m_strPluginFile;
+    }
+    g_state.lastResult = result;
+    g_state.lastServer = server;
+    g_state.lastStartDir = startDir;
+    g_state.lastPluginFile = pluginFile;
+    store.Close();
 }
 
 } // namespace
@@ -86,34 +135,15 @@ KELVO_EXPORT void ShowPluginDialog()
 KELVO_EXPORT void ShowServerBook(int)
 {
     guarded("ShowServerBook", [] {
-        g_state.lastError.clear();
-        CServerBookStore store;
+        // Whatever fails, the call counts as not shown and leaves its reason.
         try {
-            store.Open(CServerBookStore::FileIn(GetCurrentPluginDir()));
-        } catch (const StoreError &error) {
-            // Nothing was shown: the last outcome stays, the host can ask why.
-            g_state.lastError = error.message();
-            qCWarning(lcKelvo, "%s", qUtf8Printable(error.message()));
-            return;
+            showServerBook();
+        } catch (const std::exception &error) {
+            reportNotShown(QStringLiteral("Das Serverbook konnte nicht angezeigt werden: %1")
+                               .arg(QString::fromUtf8(error.what())));
+        } catch (...) {
+            reportNotShown(QStringLiteral("Das Serverbook konnte nicht angezeigt werden."));
         }
-
-        // Without a QApplication no dialog can be made: the run ends with -1
-        // and empty results.
-        int result = -1;
-        QString server, startDir, pluginFile;
-        if (CDialog::CanCreate()) {
-            CServerBookDialog dialog;
-            dialog.m_pStore = &store;
-            result = dialog.DoModal();
-            server = dialog.m_strServer;
-            startDir = dialog.m_strStartDir;
-            pluginFile = dialog.m_strPluginFile;
-        }
-        g_state.lastResult = result;
-        g_state.lastServer = server;
-        g_state.lastStartDir = startDir;
-        g_state.lastPluginFile = pluginFile;
-        store.Close();
     });
 }
 

@@ -14,6 +14,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -25,11 +26,28 @@ const QString kFields = QStringLiteral("Bezeichnung, Servername, Startverzeichni
 // modal dialog does not seem frozen on a database that stays locked.
 constexpr int kBusyTimeoutMs = 2000;
 
+// The listing reads the rowid and the label of every row, in cursor order.
+const char *const kListingColumns = "rowid, Bezeichnung";
+
+QByteArray listingSql(const char *columns)
+{
+    return QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(QLatin1String(columns), kTable).toUtf8();
+}
+
 // Unique in the process even when several copies of this code are loaded
 // (the module and a host that links the store itself).
 QString uniqueConnectionName(const char *purpose)
 {
     return QStringLiteral("kelvo-%1-%2").arg(QLatin1String(purpose), QUuid::createUuid().toString(QUuid::WithoutBraces));
+}
+
+// Every text the store hands out is decoded here, the listing's labels and a
+// row's fields alike, so that a label compares equal to itself even when
+// another program stored bytes that are not valid UTF-8.
+QString columnText(sqlite3_stmt *statement, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
+                             sqlite3_column_bytes(statement, column));
 }
 
 QString causeOf(const QSqlError &error)
@@ -102,6 +120,7 @@ void CServerBookStore::Open(const QString &file)
         // Reading the four fields proves the file is SQLite and has the table.
         QSqlQuery probe = query(QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(kFields, kTable));
         exec(probe);
+        requireListableTable();
     } catch (...) {
         Close();
         throw;
@@ -112,7 +131,7 @@ void CServerBookStore::Close()
 {
     if (m_connection.isEmpty())
         return;
-    m_row = QSqlRecord();
+    m_row.clear();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
@@ -143,19 +162,117 @@ void CServerBookStore::fail(const QSqlQuery &q) const
     throw StoreError(m_file, causeOf(q.lastError()));
 }
 
+void CServerBookStore::failEngine() const
+{
+    sqlite3 *handle = sqliteHandle();
+    throw StoreError(m_file, QString::fromUtf8(sqlite3_errmsg(handle)));
+}
+
+// A table that opens is not yet one that lists: a view has no rowids to
+// address rows by, and a table WITHOUT ROWID refuses the listing statement.
+void CServerBookStore::requireListableTable()
+{
+    QSqlQuery kind = query(QStringLiteral("SELECT type FROM sqlite_schema WHERE name = ? COLLATE NOCASE"));
+    kind.addBindValue(kTable);
+    exec(kind);
+    if (kind.next() && kind.value(0).toString() != QLatin1String("table"))
+        throw StoreError(m_file, QStringLiteral("%1 ist keine Tabelle, sondern vom Typ %2; "
+                                                "ihre Einträge lassen sich nicht einzeln ansprechen.")
+                                     .arg(kTable, kind.value(0).toString()));
+    try {
+        prepare(listingSql(kListingColumns));
+    } catch (const StoreError &) {
+        throw StoreError(m_file, QStringLiteral("Die Tabelle %1 lässt sich nicht auflisten: %2")
+                                     .arg(kTable, QString::fromUtf8(sqlite3_errmsg(sqliteHandle()))));
+    }
+}
+
+CServerBookStore::Statement CServerBookStore::prepare(const QByteArray &sql)
+{
+    sqlite3_stmt *statement = nullptr;
+    const int prepared = sqlite3_prepare_v2(sqliteHandle(), sql.constData(), int(sql.size()), &statement, nullptr);
+    Statement owner(statement, sqlite3_finalize);
+    if (prepared != SQLITE_OK)
+        failEngine();
+    return owner;
+}
+
+// Runs the listing statement over columns (rowid first) in cursor order and
+// calls perRow for each row. A scan the engine cuts short is an error, not a
+// shorter list. Records the data_version the listing is valid for; it is
+// read before the scan, so a commit racing the scan marks the listing stale.
+template<typename PerRow>
+void CServerBookStore::scan(const char *columns, PerRow &&perRow)
+{
+    const qint64 version = dataVersion();
+    const Statement statement = prepare(listingSql(columns));
+
+    std::vector<qint64> rowids;
+    // Tables change little between listings: the last size is a good guess.
+    rowids.reserve(m_rowids.size());
+    int step;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        rowids.push_back(sqlite3_column_int64(statement.get(), 0));
+        perRow(statement.get());
+    }
+    if (step != SQLITE_DONE)
+        failEngine();
+    m_rowids = std::move(rowids);
+    m_listedVersion = version;
+    m_haveRows = true;
+    m_rowLoaded = false;
+}
+
 void CServerBookStore::ensureRows()
 {
-    if (m_haveRows)
-        return;
-    QSqlQuery q = query(QStringLiteral("SELECT rowid FROM %1 ORDER BY rowid").arg(kTable));
-    exec(q);
-    m_rowids.clear();
-    while (q.next())
-        m_rowids.push_back(q.value(0).toLongLong());
-    if (q.lastError().isValid())
-        fail(q);
-    m_haveRows = true;
+    if (!m_haveRows)
+        scan("rowid", [](sqlite3_stmt *) {});
 }
+
+qint64 CServerBookStore::dataVersion()
+{
+    const Statement statement = prepare("PRAGMA data_version");
+    if (sqlite3_step(statement.get()) != SQLITE_ROW)
+        failEngine();
+    return sqlite3_column_int64(statement.get(), 0);
+}
+
+bool CServerBookStore::ChangedSinceListing()
+{
+    ensureRows();
+    return dataVersion() != m_listedVersion;
+}
+
+// BEGIN IMMEDIATE takes the write lock at once, so a check made inside
+// (ChangedSinceListing) still holds when the change commits. Rolls back
+// unless committed.
+class CServerBookStore::WriteTransaction
+{
+public:
+    explicit WriteTransaction(CServerBookStore &store) : m_store(store)
+    {
+        run("BEGIN IMMEDIATE");
+    }
+    ~WriteTransaction()
+    {
+        if (!m_committed)
+            sqlite3_exec(m_store.sqliteHandle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void commit()
+    {
+        run("COMMIT");
+        m_committed = true;
+    }
+
+private:
+    void run(const char *sql)
+    {
+        if (sqlite3_exec(m_store.sqliteHandle(), sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            m_store.failEngine();
+    }
+    CServerBookStore &m_store;
+    bool m_committed = false;
+};
 
 bool CServerBookStore::IsBOF()
 {
@@ -194,25 +311,37 @@ bool CServerBookStore::loadCurrentRow()
     if (IsBOF() || IsEOF())
         return false;
     if (m_rowLoaded)
-        return !m_row.isEmpty();
-    QSqlQuery q = query(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(kTable));
-    q.addBindValue(m_rowids[size_t(m_pos)]);
-    exec(q);
-    m_row = q.next() ? q.record() : QSqlRecord();
-    if (q.lastError().isValid())
-        fail(q);
+        return !m_row.empty();
+    m_row.clear();
+    const Statement statement = prepare(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(kTable).toUtf8());
+    sqlite3_bind_int64(statement.get(), 1, m_rowids[size_t(m_pos)]);
+    const int step = sqlite3_step(statement.get());
+    if (step == SQLITE_ROW) {
+        for (int column = 0; column < sqlite3_column_count(statement.get()); ++column)
+            m_row.push_back({QString::fromUtf8(sqlite3_column_name(statement.get(), column)),
+                             columnText(statement.get(), column)});
+    } else if (step != SQLITE_DONE) {
+        failEngine();
+    }
+    // Checked after the read: unchanged now means unchanged when it was read.
+    if (dataVersion() != m_listedVersion)
+        m_row.clear();
     m_rowLoaded = true;
-    return !m_row.isEmpty();
+    return !m_row.empty();
 }
 
 QString CServerBookStore::GetFieldText(const QString &field)
 {
     if (!loadCurrentRow())
-        throw StoreError(m_file, QStringLiteral("Der Eintrag existiert nicht mehr."));
-    const int index = m_row.indexOf(field);
-    if (index < 0)
+        throw StoreError(m_file, QStringLiteral("Der Eintrag wurde von einem anderen Programm geändert "
+                                                "oder gelöscht."));
+    // Field names compare as SQLite compares them, regardless of case.
+    const auto named = std::find_if(m_row.cbegin(), m_row.cend(), [&field](const RowField &f) {
+        return f.name.compare(field, Qt::CaseInsensitive) == 0;
+    });
+    if (named == m_row.cend())
         throw StoreError(m_file, QStringLiteral("Das Feld %1 fehlt.").arg(field));
-    return m_row.value(index).toString();
+    return named->text;
 }
 
 void CServerBookStore::Append(const QString &label, const QString &server, const QString &startDir,
@@ -220,40 +349,44 @@ void CServerBookStore::Append(const QString &label, const QString &server, const
 {
     // The row is first stored empty and then filled, as other programs on the
     // same file expect; one transaction keeps an empty row from ever staying.
-    if (!m_db.transaction())
-        throw StoreError(m_file, causeOf(m_db.lastError()));
-    try {
-        QSqlQuery insert = query(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable));
-        exec(insert);
-        const QVariant rowid = insert.lastInsertId();
-        QSqlQuery fill = query(QStringLiteral("UPDATE %1 SET Bezeichnung = ?, Servername = ?, "
-                                              "Startverzeichnis = ?, Plugindateiname = ? WHERE rowid = ?")
-                                   .arg(kTable));
-        fill.addBindValue(label);
-        fill.addBindValue(server);
-        fill.addBindValue(startDir);
-        fill.addBindValue(pluginFile);
-        fill.addBindValue(rowid);
-        exec(fill);
-        if (!m_db.commit())
-            throw StoreError(m_file, causeOf(m_db.lastError()));
-    } catch (...) {
-        m_db.rollback();
-        throw;
-    }
-    // The listing no longer covers the table; the next move reads it afresh.
-    m_haveRows = false;
-    m_rowLoaded = false;
+    WriteTransaction transaction(*this);
+    QSqlQuery insert = query(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable));
+    exec(insert);
+    const QVariant rowid = insert.lastInsertId();
+    QSqlQuery fill = query(QStringLiteral("UPDATE %1 SET Bezeichnung = ?, Servername = ?, "
+                                          "Startverzeichnis = ?, Plugindateiname = ? WHERE rowid = ?")
+                               .arg(kTable));
+    fill.addBindValue(label);
+    fill.addBindValue(server);
+    fill.addBindValue(startDir);
+    fill.addBindValue(pluginFile);
+    fill.addBindValue(rowid);
+    exec(fill);
+    insert.finish();
+    fill.finish();
+    transaction.commit();
 }
 
-void CServerBookStore::DeleteCurrent()
+bool CServerBookStore::DeleteCurrent(const std::optional<QString> &expectedLabel)
 {
     if (IsBOF() || IsEOF())
-        return;
-    QSqlQuery remove = query(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(kTable));
+        return false;
+    WriteTransaction transaction(*this);
+    if (ChangedSinceListing())
+        return false;
+    // A label without a value lists as empty text, so it matches an empty one.
+    QSqlQuery remove = query(QStringLiteral("DELETE FROM %1 WHERE rowid = ?%2")
+                                 .arg(kTable, expectedLabel ? QStringLiteral(" AND ifnull(Bezeichnung, '') = ?")
+                                                            : QString()));
     remove.addBindValue(m_rowids[size_t(m_pos)]);
+    if (expectedLabel)
+        remove.addBindValue(expectedLabel->isNull() ? QStringLiteral("") : *expectedLabel);
     exec(remove);
+    const bool deleted = remove.numRowsAffected() == 1;
+    remove.finish();
+    transaction.commit();
     m_rowLoaded = false;
+    return deleted;
 }
 
 bool CServerBookStore::PositionAt(int ordinal)
@@ -270,31 +403,12 @@ std::vector<CServerBookStore::ListedEntry> CServerBookStore::ListAll()
     // The listing is the one operation whose cost grows with the table, so it
     // runs one statement on SQLite's own handle instead of paying QSqlQuery's
     // per-value QVariant round trip for every row.
-    sqlite3 *handle = sqliteHandle();
-    sqlite3_stmt *statement = nullptr;
-    const QByteArray sql = QStringLiteral("SELECT rowid, Bezeichnung FROM %1 ORDER BY rowid").arg(kTable).toUtf8();
-    if (sqlite3_prepare_v2(handle, sql.constData(), int(sql.size()), &statement, nullptr) != SQLITE_OK)
-        throw StoreError(m_file, QString::fromUtf8(sqlite3_errmsg(handle)));
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> finalizer(statement, sqlite3_finalize);
-
-    // Tables change little between listings: the last size is a good guess.
     std::vector<ListedEntry> entries;
-    std::vector<qint64> rowids;
     entries.reserve(m_rowids.size());
-    rowids.reserve(m_rowids.size());
-    int step;
-    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-        const auto *label = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
-        entries.push_back({QString::fromUtf8(label, sqlite3_column_bytes(statement, 1)), int(rowids.size())});
-        rowids.push_back(sqlite3_column_int64(statement, 0));
-    }
-    // A listing the engine cut short is an error, not a shorter list.
-    if (step != SQLITE_DONE)
-        throw StoreError(m_file, QString::fromUtf8(sqlite3_errmsg(handle)));
-    m_rowids = std::move(rowids);
-    m_haveRows = true;
+    scan(kListingColumns, [&entries](sqlite3_stmt *statement) {
+        entries.push_back({columnText(statement, 1), int(entries.size())});
+    });
     m_pos = qsizetype(m_rowids.size());
-    m_rowLoaded = false;
     return entries;
 }
 

@@ -1,22 +1,26 @@
 #pragma once
 
 #include <QSqlDatabase>
-#include <QSqlRecord>
 #include <QString>
 
+#include <memory>
+#include <optional>
 #include <vector>
 
 class QSqlQuery;
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The server book: the table "Serverbook" of an SQLite file, read and changed
 // through a cursor over its rows in rowid order.
 //
-// A row is addressed by its ordinal, its 0-based position in that order. The
-// ordinals handed out by the last ListAll keep naming the rows they were
-// handed out for, even when another program adds or deletes rows meanwhile:
-// positioning at an ordinal reaches that row, or no row if it is gone, never
-// a neighbour.
+// A row is addressed by its ordinal, its 0-based position in that order as of
+// the last listing (ListAll, or the first move). An ordinal reaches the row it
+// was handed out for or no row, never a neighbour: once another program has
+// committed a change to the file since the listing (SQLite's data_version
+// tells), rowids may have been reused or renumbered, so no ordinal of that
+// listing reaches a row any more until the table is listed again. The store's
+// own changes keep the listing valid: a row it deleted is simply gone.
 //
 // Every engine failure throws StoreError.
 class CServerBookStore
@@ -39,7 +43,8 @@ public:
     static void Create(const QString &file);
 
     // Opens an existing store shared, for reading and writing. Never creates a
-    // file; a file without the table or one of its four fields is an error.
+    // file; a file without the table or one of its four fields, or whose table
+    // the listing cannot read (a view, a table without rowids), is an error.
     void Open(const QString &file);
     // Closes the cursor and the database and drops the connection.
     void Close();
@@ -55,22 +60,40 @@ public:
     // Stores a new row with the four texts, all or nothing.
     void Append(const QString &label, const QString &server, const QString &startDir,
                 const QString &pluginFile);
-    // Deletes the current row; does nothing when it is already gone.
-    void DeleteCurrent();
+    // Deletes the current row if it is still the row of the listing and, given
+    // a label, still holds that label; in one transaction with the check.
+    // False when nothing was deleted because the row is gone or changed.
+    bool DeleteCurrent(const std::optional<QString> &expectedLabel = std::nullopt);
 
     // Makes the row of ordinal current. False when there is no such row
-    // (an empty table, an ordinal past the end, a row deleted meanwhile).
+    // (an empty table, an ordinal past the end, a row gone or a table changed
+    // by another program since the listing).
     bool PositionAt(int ordinal);
+    // Whether another program committed a change since the last listing.
+    bool ChangedSinceListing();
     // Every row's label with its ordinal, in cursor order; leaves the cursor
     // after the last row.
     std::vector<ListedEntry> ListAll();
 
 private:
+    class WriteTransaction;
+    using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)>;
+    struct RowField {
+        QString name;
+        QString text;
+    };
+
     QSqlQuery query(const QString &sql);
     void exec(QSqlQuery &query);
     [[noreturn]] void fail(const QSqlQuery &query) const;
+    [[noreturn]] void failEngine() const;
+    void requireListableTable();
+    Statement prepare(const QByteArray &sql);
+    template<typename PerRow>
+    void scan(const char *columns, PerRow &&perRow);
     void ensureRows();
     bool loadCurrentRow();
+    qint64 dataVersion();
     sqlite3 *sqliteHandle() const;
 
     QString m_file;
@@ -80,8 +103,12 @@ private:
     // indexes this, so it stays with its row.
     std::vector<qint64> m_rowids;
     bool m_haveRows = false;
+    // SQLite's data_version when the listing began; another program's commit
+    // changes it.
+    qint64 m_listedVersion = 0;
     // -1 before the first row, m_rowids.size() after the last.
     qsizetype m_pos = 0;
-    QSqlRecord m_row;
+    // The current row's fields, read once per position.
+    std::vector<RowField> m_row;
     bool m_rowLoaded = false;
 };

@@ -5,11 +5,38 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest>
 
 #include <functional>
+#include <utility>
+
+// The actions scheduled and not yet run, so that none carries over into the
+// next test and answers its dialogs.
+inline QList<QPointer<QTimer>> &pendingModalActions()
+{
+    static QList<QPointer<QTimer>> pending;
+    return pending;
+}
+
+// Drops every action still waiting; for a test that scheduled one to catch a
+// dialog that must not appear.
+inline void discardModalActions()
+{
+    for (const QPointer<QTimer> &timer : std::exchange(pendingModalActions(), {}))
+        delete timer.data();
+}
+
+// For cleanup(): fails the test when an action it scheduled never ran (its
+// dialog never appeared), and drops it.
+inline void verifyModalActionsRan()
+{
+    const qsizetype pending = pendingModalActions().size();
+    discardModalActions();
+    QVERIFY2(pending == 0, qPrintable(QStringLiteral("%1 scheduled modal action(s) never ran").arg(pending)));
+}
 
 // Runs act on the first visible modal widget on top that accept takes. When
 // act leaves the test failed, every modal widget is closed so that the test
@@ -18,12 +45,14 @@ inline void whenModalIs(std::function<bool(QWidget *)> accept, std::function<voi
 {
     auto *timer = new QTimer(qApp);
     timer->setInterval(5);
+    pendingModalActions().append(timer);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, accept, act] {
         QWidget *top = QApplication::activeModalWidget();
         if (!top || !top->isVisible() || !accept(top))
             return;
         timer->stop();
         timer->deleteLater();
+        pendingModalActions().removeAll(timer);
         act(top);
         if (QTest::currentTestFailed()) {
             while (QWidget *modal = QApplication::activeModalWidget())
@@ -61,4 +90,13 @@ inline void typeText(QWidget *widget, const QString &text)
         else
             QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
+}
+
+// For cleanup(): every scheduled action ran, and no dialog, message box or
+// other window outlives its test.
+inline void verifyNothingLeftOpen()
+{
+    verifyModalActionsRan();
+    QTRY_VERIFY2(QApplication::topLevelWidgets().isEmpty(),
+                 qPrintable(QStringLiteral("%1 top-level widget(s) left").arg(QApplication::topLevelWidgets().size())));
 }

@@ -14,12 +14,13 @@
 class ModuleFixture
 {
 public:
-    // Copies Kelvo and the given workers (sample or test fixtures) into a
-    // fresh plug-in directory and loads it.
-    explicit ModuleFixture(const QStringList &workers = {})
+    // Copies Kelvo (from moduleDir) and the given workers (sample or test
+    // fixtures) into a fresh plug-in directory and loads it.
+    explicit ModuleFixture(const QStringList &workers = {}, const QString &moduleDir = KELVO_PLUGIN_DIR)
     {
         QVERIFY(m_dir.isValid());
-        for (const QString &file : QStringList{"Kelvo.so"} + workers) {
+        QVERIFY2(QFile::copy(moduleDir + "/Kelvo.so", m_dir.filePath("Kelvo.so")), qPrintable(moduleDir));
+        for (const QString &file : workers) {
             const QString sample = KELVO_PLUGIN_DIR "/" + file;
             const QString from = QFile::exists(sample) ? sample : KELVO_TEST_PLUGIN_DIR "/" + file;
             QVERIFY2(QFile::copy(from, m_dir.filePath(file)), qPrintable(file));

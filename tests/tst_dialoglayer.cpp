@@ -6,6 +6,7 @@
 #include "modalhelper.h"
 #include "templateregistry.h"
 
+#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,8 +82,10 @@ private slots:
     void bindingsTransferBothWays();
     void tooLongTextFailsTheCheckAndStaysOpen();
     void typingStopsAtTheLimit();
+    void pasteIsCutToTheLimit();
     void throwingHandlerIsShownAndTheDialogGoesOn();
     void notificationsFollowTheUserOnly();
+    void listKeepsOneLineSelected();
 
     void sortedInsertion();
     void batchFillEqualsOneByOne();
@@ -103,10 +106,7 @@ void tst_DialogLayer::initTestCase()
 
 void tst_DialogLayer::cleanup()
 {
-    // No dialog or message box outlives its test.
-    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty() || std::none_of(
-        QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-        [](QWidget *w) { return w->isVisible(); }));
+    verifyNothingLeftOpen();
 }
 
 void tst_DialogLayer::modalReturnCodes_data()
@@ -199,6 +199,40 @@ void tst_DialogLayer::typingStopsAtTheLimit()
     QCOMPARE(dialog.m_text, QStringLiteral("0123456789"));
 }
 
+// A paste, a drop or the context menu's "Paste" inserts what fits, as typing
+// does, instead of nothing.
+void tst_DialogLayer::pasteIsCutToTheLimit()
+{
+    LayerDialog dialog;
+    whenModal([](QWidget *d) {
+        auto *edit = child<QLineEdit>(d, 100);
+        edit->clear();
+        QTest::keyClicks(edit, "ab");
+        QGuiApplication::clipboard()->setText("0123456789XYZ");
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("ab01234567"));
+        QCOMPARE(edit->cursorPosition(), 10);
+
+        // Into the middle: the head and the tail stay, the pasted run is cut.
+        edit->clear();
+        QTest::keyClicks(edit, "ad");
+        QTest::keyClick(edit, Qt::Key_Left);
+        QGuiApplication::clipboard()->setText("bcXXXXXXXXXXXX");
+        edit->paste();  // what the context menu's action calls
+        QCOMPARE(edit->text(), QStringLiteral("abcXXXXXXd"));
+
+        // Over a selection, and into a full field, where nothing fits.
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("bcXXXXXXXX"));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("bcXXXXXXXX"));
+        QTest::mouseClick(child<QPushButton>(d, 1), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 1);
+    QCOMPARE(dialog.m_text, QStringLiteral("bcXXXXXXXX"));
+}
+
 void tst_DialogLayer::throwingHandlerIsShownAndTheDialogGoesOn()
 {
     LayerDialog dialog;
@@ -247,6 +281,38 @@ void tst_DialogLayer::notificationsFollowTheUserOnly()
         QCOMPARE(list->GetCurSel(), -1);
         QCOMPARE(list->GetItemData(-1), -1);
         QCOMPARE(dialog.m_listChanges, 1);
+        QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 2);
+}
+
+// As in a single-selection list box, a line stays selected while there are
+// lines: neither a click on the blank area nor Ctrl+click or Ctrl+Space clears it.
+void tst_DialogLayer::listKeepsOneLineSelected()
+{
+    LayerDialog dialog;
+    whenModal([&dialog](QWidget *d) {
+        auto *list = child<CListBox>(d, 200);
+        for (const char *text : {"b", "a", "c"})
+            list->AddString(text);
+        list->SetCurSel(1);
+        const QRect second = list->visualRect(list->model()->index(1, 0));
+        const QPoint blank(second.center().x(), list->viewport()->height() - 2);
+        QVERIFY(!list->indexAt(blank).isValid());
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, blank);
+        QCOMPARE(list->GetCurSel(), 1);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, second.center());
+        QCOMPARE(list->GetCurSel(), 1);
+        QTest::mouseClick(list->viewport(), Qt::RightButton, {}, blank);
+        QCOMPARE(list->GetCurSel(), 1);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(list->GetCurSel(), 1);
+        QTest::keyClick(list, Qt::Key_Down, Qt::ControlModifier);
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+        QVERIFY(list->GetCurSel() != -1);
+        QCOMPARE(dialog.m_listChanges > 0, list->GetCurSel() != 1);
         QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton);
     });
     QCOMPARE(dialog.DoModal(), 2);

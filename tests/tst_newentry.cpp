@@ -109,7 +109,7 @@ private slots:
 
 void tst_NewEntry::cleanup()
 {
-    QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+    verifyNothingLeftOpen();
 }
 
 void tst_NewEntry::withoutWorkersTheEntryHasNoPluginFile()

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
@@ -64,6 +65,33 @@ void deleteSelected(QWidget *dialog, bool yes)
     click(dialog, 3001);
 }
 
+// Expects, over below, the message that the entry behind a line was changed
+// or deleted by another program, and confirms it.
+void confirmEntryGone(QWidget *below, int *seen)
+{
+    whenModal([seen](QWidget *box) {
+        auto *message = qobject_cast<QMessageBox *>(box);
+        QVERIFY(message);
+        QVERIFY2(message->text().contains("von einem anderen Programm geändert oder gelöscht"),
+                 qPrintable(message->text()));
+        QCOMPARE(message->standardButtons(), QMessageBox::Ok);
+        ++*seen;
+        QTest::keyClick(box, Qt::Key_Return);
+    }, below);
+}
+
+// Closes, and counts, any modal dialog that appears where none may.
+void countUnexpectedDialogs(int *count)
+{
+    whenModal([count](QWidget *dialog) {
+        ++*count;
+        dialog->close();
+    });
+}
+
+const QList<Row> kFourRows = {{"e0", "ftp://e0/", "/0", "FtpWorker.so"}, {"e1", "ftp://e1/", "/1", "FtpWorker.so"},
+                              {"e2", "ftp://e2/", "/2", "FtpWorker.so"}, {"e3", "ftp://e3/", "/3", "FtpWorker.so"}};
+
 const QList<Row> kThreeRows = {
     {"Mitte", "ftp://mitte.example.com/", "/m", "FtpWorker.so"},
     {"Anfang", "http://anfang.example.com/", "/a", "HttpWorker.so"},
@@ -91,11 +119,20 @@ private slots:
     void missingStoreLeavesTheLastOutcome();
     void storeFailureWhileRunningIsShown();
     void hostDefaultConnectionSurvives();
+
+    void goneEntryIsNeverShownReturnedOrDeleted_data();
+    void goneEntryIsNeverShownReturnedOrDeleted();
+    void changeByTheSqliteShellIsNoticed();
+    void clicksBesideTheLinesKeepTheSelection();
+    void labelsNotInUtf8StillLeadToTheirRows();
+    void unlistableBookIsNotShown_data();
+    void unlistableBookIsNotShown();
+    void failureOutsideTheStoreLeavesAReason();
 };
 
 void tst_ServerBook::cleanup()
 {
-    QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+    verifyNothingLeftOpen();
 }
 
 // Runs first: the module was just loaded.
@@ -336,6 +373,212 @@ void tst_ServerBook::hostDefaultConnectionSurvives()
     QVERIFY(QSqlDatabase::database().isOpen());
     QSqlDatabase::database().close();
     QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
+}
+
+// Another program changes the book while the dialog is open: a line whose row
+// was deleted, replaced under the same rowid or renumbered by VACUUM leads to
+// nothing. Selecting it, OK on it and deleting it all tell the user, list the
+// book afresh and leave the dialog open; nothing is deleted, and the dialog
+// ends only with the entry whose details it shows.
+void tst_ServerBook::goneEntryIsNeverShownReturnedOrDeleted_data()
+{
+    QTest::addColumn<QStringList>("change");
+    QTest::addColumn<int>("line");  // the line the user acts on, listed before the change
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("linesAfter");
+
+    const QStringList reuse = {"DELETE FROM Serverbook WHERE Bezeichnung = 'e3'",
+                               "INSERT INTO Serverbook VALUES ('fremd', 'ftp://fremd/', '/f', 'FtpWorker.so')"};
+    const QStringList vacuum = {"DELETE FROM Serverbook WHERE Bezeichnung = 'e1'", "VACUUM"};
+    const QStringList remove = {"DELETE FROM Serverbook WHERE Bezeichnung = 'e1'"};
+    for (const QString action : {"select", "ok", "delete"}) {
+        QTest::addRow("rowid reused, %s", qPrintable(action))
+            << reuse << 3 << action << QStringList{"e0", "e1", "e2", "fremd"};
+        QTest::addRow("vacuum renumbers, %s", qPrintable(action))
+            << vacuum << 2 << action << QStringList{"e0", "e2", "e3"};
+        QTest::addRow("selected row deleted, %s", qPrintable(action))
+            << remove << 1 << action << QStringList{"e0", "e2", "e3"};
+    }
+}
+
+void tst_ServerBook::goneEntryIsNeverShownReturnedOrDeleted()
+{
+    QFETCH(QStringList, change);
+    QFETCH(int, line);
+    QFETCH(QString, action);
+    QFETCH(QStringList, linesAfter);
+
+    ModuleFixture module;
+    const QString file = createStore(module.pluginDir(), kFourRows);
+    OutsideConnection outside(file);
+    int gone = 0;
+    whenModal([&](QWidget *d) {
+        // The user looks at the line first, unless selecting it is the act.
+        clickLine(d, action == "select" ? 0 : line);
+        for (const QString &statement : change)
+            outside.exec(statement);
+
+        if (action == "select") {
+            confirmEntryGone(d, &gone);
+            clickLine(d, line);
+        } else if (action == "ok") {
+            confirmEntryGone(d, &gone);
+            click(d, 1);
+        } else {
+            whenModal([&gone](QWidget *question) {
+                confirmEntryGone(question, &gone);
+                QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+            }, d);
+            click(d, 3001);
+        }
+        QCOMPARE(gone, 1);
+        QVERIFY(d->isVisible());
+        QCOMPARE(listLines(d), linesAfter);
+        QCOMPARE(selectedLine(d), QStringLiteral("e0"));
+        QCOMPARE(details(d), QStringList({"ftp://e0/", "/0", "FtpWorker.so"}));
+        click(d, 1);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(texts(entry), QStringList({"ftp://e0/", "/0", "FtpWorker.so"}));
+    QStringList stored = outside.column("SELECT Bezeichnung FROM Serverbook");
+    stored.sort();
+    QCOMPARE(stored, linesAfter);
+}
+
+// The other program is a real second process: the sqlite3 shell.
+void tst_ServerBook::changeByTheSqliteShellIsNoticed()
+{
+    ModuleFixture module;
+    const QString file = createStore(module.pluginDir(), kFourRows);
+    int gone = 0;
+    whenModal([&](QWidget *d) {
+        clickLine(d, 3);
+        QProcess shell;
+        shell.start("sqlite3", {file, "DELETE FROM Serverbook WHERE Bezeichnung = 'e3'; "
+                                      "INSERT INTO Serverbook VALUES ('fremd', 'ftp://fremd/', '/', '');"});
+        QVERIFY2(shell.waitForFinished(10000) && shell.exitCode() == 0, shell.readAllStandardError().constData());
+        confirmEntryGone(d, &gone);
+        click(d, 1);
+        QCOMPARE(gone, 1);
+        QCOMPARE(listLines(d), QStringList({"e0", "e1", "e2", "fremd"}));
+        click(d, 2);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 2);
+    QCOMPARE(entry.strServer, QStringLiteral("ftp://e0/"));
+}
+
+// Clicks beside the lines, Ctrl+clicks and Ctrl+Space leave the selection and
+// its details, so OK never hands back empty texts from a book with entries.
+void tst_ServerBook::clicksBesideTheLinesKeepTheSelection()
+{
+    ModuleFixture module;
+    createStore(module.pluginDir(), kThreeRows);
+    whenModal([](QWidget *d) {
+        auto *list = child<QListView>(d, 3000);
+        clickLine(d, 1);
+        const QPoint blank(10, list->viewport()->height() - 3);
+        QVERIFY(!list->indexAt(blank).isValid());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, blank);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list->visualRect(list->model()->index(1, 0)).center());
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(selectedLine(d), QStringLiteral("Mitte"));
+        QCOMPARE(details(d), QStringList({"ftp://mitte.example.com/", "/m", "FtpWorker.so"}));
+        QVERIFY(child(d, 3001)->isEnabled());
+        click(d, 1);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(texts(entry), QStringList({"ftp://mitte.example.com/", "/m", "FtpWorker.so"}));
+}
+
+// Another program stored a label in Windows-1252 bytes: the line shows it as
+// well as it can, and still leads to its row instead of counting as changed.
+void tst_ServerBook::labelsNotInUtf8StillLeadToTheirRows()
+{
+    ModuleFixture module;
+    const QString file = createStore(module.pluginDir(), kThreeRows);
+    OutsideConnection(file).exec("INSERT INTO Serverbook VALUES (CAST(X'DC62756E67' AS TEXT), "
+                                 "'ftp://uebung/', '/', 'FtpWorker.so')");
+    whenModal([](QWidget *d) {
+        QCOMPARE(listLines(d).size(), 4);
+        clickLine(d, 3);
+        QCOMPARE(details(d)[0], QStringLiteral("ftp://uebung/"));
+        click(d, 1);
+    });
+    QCOMPARE(module.select().second.strServer, QStringLiteral("ftp://uebung/"));
+}
+
+// A book that opens but cannot be listed is reported like one that cannot be
+// opened: no dialog, the last outcome kept, the reason for the host.
+void tst_ServerBook::unlistableBookIsNotShown_data()
+{
+    QTest::addColumn<QString>("schema");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("table without rowid")
+        << "CREATE TABLE Serverbook (Bezeichnung TEXT PRIMARY KEY, Servername, Startverzeichnis, "
+           "Plugindateiname) WITHOUT ROWID"
+        << "nicht auflisten";
+    QTest::newRow("a view") << "CREATE VIEW Serverbook AS SELECT 'a' AS Bezeichnung, 'b' AS Servername, "
+                               "'c' AS Startverzeichnis, 'd' AS Plugindateiname"
+                            << "keine Tabelle";
+    QTest::newRow("corrupt page") << QString() << "malformed";
+}
+
+void tst_ServerBook::unlistableBookIsNotShown()
+{
+    QFETCH(QString, schema);
+    QFETCH(QString, reason);
+    ModuleFixture module;
+    createStore(module.pluginDir(), kThreeRows);
+    whenModal([](QWidget *d) { click(d, 1); });
+    QCOMPARE(module.select().first, 1);
+
+    QVERIFY(QFile::remove(module.storeFile()));
+    if (!schema.isEmpty()) {
+        OutsideConnection(module.storeFile()).exec(schema);
+    } else {
+        QList<Row> rows;
+        for (int i = 0; i < 2000; ++i)
+            rows.append({QStringLiteral("Eintrag %1").arg(i), QString(60, 'x'), "/", "FtpWorker.so"});
+        createStore(module.pluginDir(), rows);
+        // Scribble over pages in the middle of the table, keeping the schema page.
+        QFile f(module.storeFile());
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(10 * 4096);
+        f.write(QByteArray(4 * 4096, '\xA5'));
+    }
+    int dialogs = 0;
+    countUnexpectedDialogs(&dialogs);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(reason));
+    const auto [result, entry] = module.select();
+    QCOMPARE(dialogs, 0);
+    discardModalActions();
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("http://anfang.example.com/"));
+    const QString error = module.book()->GetLastServerBookError();
+    QVERIFY2(error.contains(reason) && error.contains("kelvo.mdb"), qPrintable(error));
+}
+
+// A failure that is no store error, here running out of memory while the
+// dialog is made, still leaves a reason and the last outcome.
+void tst_ServerBook::failureOutsideTheStoreLeavesAReason()
+{
+    ModuleFixture module({}, KELVO_TEST_PLUGIN_DIR "/fault");
+    createStore(module.pluginDir(), kThreeRows);
+    whenModal([](QWidget *d) { click(d, 1); });
+    QCOMPARE(module.select().first, 1);
+
+    qputenv("KELVO_FAIL_BUILDING_DIALOG", "1");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("bad_alloc"));
+    const auto [result, entry] = module.select();
+    qunsetenv("KELVO_FAIL_BUILDING_DIALOG");
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("http://anfang.example.com/"));
+    QVERIFY2(module.book()->GetLastServerBookError().contains("bad_alloc"),
+             qPrintable(module.book()->GetLastServerBookError()));
 }
 
 QTEST_MAIN(tst_ServerBook)

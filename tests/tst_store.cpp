@@ -24,7 +24,10 @@ private slots:
     void textsRoundTrip_data();
     void textsRoundTrip();
     void missingValuesReadAsEmptyText();
-    void ordinalsKeepTheirRowsAcrossOutsideChanges();
+    void outsideChangesRetireTheListing_data();
+    void outsideChangesRetireTheListing();
+    void ownChangesKeepTheListing();
+    void deleteChecksTheLabel();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
     void badFiles_data();
@@ -70,7 +73,7 @@ void tst_Store::emptyTable()
     QVERIFY(store.IsEOF());
     QVERIFY(store.ListAll().empty());
     QVERIFY(!store.PositionAt(0));
-    store.DeleteCurrent();  // nothing to delete, nothing happens
+    QVERIFY(!store.DeleteCurrent());  // nothing to delete, nothing happens
     QVERIFY(store.ListAll().empty());
 }
 
@@ -114,7 +117,7 @@ void tst_Store::deletingTheOnlyRowEmptiesTheTable()
     store.Open(createStore(m_dir->path(), {{"Only", "ftp://o/", "/", "FtpWorker.so"}}));
     QCOMPARE(store.ListAll().size(), 1u);
     QVERIFY(store.PositionAt(0));
-    store.DeleteCurrent();
+    QVERIFY(store.DeleteCurrent());
     QVERIFY(store.ListAll().empty());
     QVERIFY(!store.PositionAt(0));
 }
@@ -167,37 +170,92 @@ void tst_Store::missingValuesReadAsEmptyText()
     QCOMPARE(store.GetFieldText("Plugindateiname"), QString());
 }
 
-// Another program changes the table between the listing and the user's click:
-// an ordinal still reaches the row it was listed for, or none, never a neighbour.
-void tst_Store::ordinalsKeepTheirRowsAcrossOutsideChanges()
+const QList<Row> kFourRows = {{"e0", "ftp://e0/", "/0", ""}, {"e1", "ftp://e1/", "/1", ""},
+                               {"e2", "ftp://e2/", "/2", ""}, {"e3", "ftp://e3/", "/3", ""}};
+
+// Another program commits between the listing and the user's click. SQLite
+// hands a deleted last row's rowid to the next insert and VACUUM renumbers
+// rowids, so after any outside commit no ordinal of the old listing may reach
+// a row, not even one that looks unchanged; a new listing reaches them again.
+void tst_Store::outsideChangesRetireTheListing_data()
 {
-    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}, {"B", "b", "", ""},
-                                                    {"C", "c", "", ""}, {"D", "d", "", ""}});
+    QTest::addColumn<QStringList>("statements");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("rowid reused")
+        << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'e3'",
+                       "INSERT INTO Serverbook VALUES ('fremd', 'ftp://fremd/', '/', '')"}
+        << QStringList{"1|e0", "2|e1", "3|e2", "4|fremd"};
+    QTest::newRow("vacuum renumbers")
+        << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'e1'", "VACUUM"}
+        << QStringList{"1|e0", "2|e2", "3|e3"};
+    QTest::newRow("unrelated insert")
+        << QStringList{"INSERT INTO Serverbook VALUES ('neu', '', '', '')"}
+        << QStringList{"1|e0", "2|e1", "3|e2", "4|e3", "5|neu"};
+}
+
+void tst_Store::outsideChangesRetireTheListing()
+{
+    QFETCH(QStringList, statements);
+    QFETCH(QStringList, after);
+    const QString file = createStore(m_dir->path(), kFourRows);
     CServerBookStore store;
     store.Open(file);
-    QCOMPARE(labels(store.ListAll()), QStringList({"A:0", "B:1", "C:2", "D:3"}));
+    QCOMPARE(labels(store.ListAll()), QStringList({"e0:0", "e1:1", "e2:2", "e3:3"}));
+    QVERIFY(!store.ChangedSinceListing());
 
     OutsideConnection outside(file);
-    outside.exec("DELETE FROM Serverbook WHERE Bezeichnung = 'A'");
-    outside.exec("INSERT INTO Serverbook (rowid, Bezeichnung) VALUES (-5, 'before all')");
-    outside.exec("INSERT INTO Serverbook (Bezeichnung) VALUES ('E')");
-
-    QVERIFY(!store.PositionAt(0));  // A is gone
-    QVERIFY(store.PositionAt(2));
-    QCOMPARE(store.GetFieldText("Bezeichnung"), QStringLiteral("C"));
-
-    outside.exec("DELETE FROM Serverbook WHERE Bezeichnung = 'B'");
-    store.MoveFirst();
-    store.Move(1);
-    store.DeleteCurrent();  // B was deleted outside: C must survive
+    for (const QString &statement : statements)
+        outside.exec(statement);
+    QVERIFY(store.ChangedSinceListing());
+    for (int ordinal = 0; ordinal < 4; ++ordinal)
+        QVERIFY2(!store.PositionAt(ordinal), qPrintable(QString::number(ordinal)));
     store.MoveFirst();
     store.Move(3);
-    store.DeleteCurrent();  // D
-    QCOMPARE(outside.column("SELECT Bezeichnung FROM Serverbook ORDER BY rowid"),
-             QStringList({"before all", "C", "E"}));
+    QVERIFY(!store.DeleteCurrent());
+    QVERIFY_THROWS_EXCEPTION(StoreError, store.GetFieldText("Servername"));
+    const QString rowsSql = "SELECT rowid || '|' || Bezeichnung FROM Serverbook ORDER BY rowid";
+    QCOMPARE(outside.column(rowsSql), after);
 
-    // A new listing hands out fresh ordinals.
-    QCOMPARE(labels(store.ListAll()), QStringList({"before all:0", "C:1", "E:2"}));
+    // A new listing hands out fresh ordinals that reach their rows.
+    store.ListAll();
+    QVERIFY(!store.ChangedSinceListing());
+    QVERIFY(store.PositionAt(after.size() - 1));
+    QCOMPARE(store.GetFieldText("Bezeichnung"), after.last().section('|', 1));
+}
+
+// The store's own changes keep the listing: other rows stay where they were,
+// and a row it deleted is gone.
+void tst_Store::ownChangesKeepTheListing()
+{
+    const QString file = createStore(m_dir->path(), kFourRows);
+    CServerBookStore store;
+    store.Open(file);
+    store.ListAll();
+    store.Append("e4", "ftp://e4/", "/4", "");
+    QVERIFY(store.PositionAt(1));
+    QVERIFY(store.DeleteCurrent(QStringLiteral("e1")));
+    QVERIFY(!store.PositionAt(1));
+    QVERIFY(store.PositionAt(2));
+    QCOMPARE(store.GetFieldText("Servername"), QStringLiteral("ftp://e2/"));
+    QCOMPARE(labels(store.ListAll()), QStringList({"e0:0", "e2:1", "e3:2", "e4:3"}));
+}
+
+// A delete names the label it expects; a row holding another one stays.
+void tst_Store::deleteChecksTheLabel()
+{
+    const QString file = createStore(m_dir->path(), kFourRows);
+    OutsideConnection(file).exec("INSERT INTO Serverbook (Servername) VALUES ('ohne Namen')");
+    CServerBookStore store;
+    store.Open(file);
+    store.ListAll();
+    QVERIFY(store.PositionAt(2));
+    QVERIFY(!store.DeleteCurrent(QStringLiteral("e3")));
+    QVERIFY(!store.DeleteCurrent(QStringLiteral("E2")));
+    QVERIFY(store.PositionAt(4));
+    QVERIFY(store.DeleteCurrent(QString()));  // no value reads, and matches, as empty text
+    QVERIFY(store.PositionAt(2));
+    QVERIFY(store.DeleteCurrent(QStringLiteral("e2")));
+    QCOMPARE(labels(store.ListAll()), QStringList({"e0:0", "e1:1", "e3:2"}));
 }
 
 void tst_Store::failedAppendLeavesTheTableAsItWas()
@@ -238,7 +296,7 @@ void tst_Store::extraColumnsSurvive()
     store.Append("C", "c", "/c", "y");
     store.ListAll();
     QVERIFY(store.PositionAt(1));
-    store.DeleteCurrent();
+    QVERIFY(store.DeleteCurrent());
     OutsideConnection outside(file);
     QCOMPARE(outside.column("SELECT Bezeichnung || '|' || ifnull(Nr, '-') || '|' || Kommentar "
                             "FROM Serverbook ORDER BY rowid"),
@@ -263,6 +321,17 @@ void tst_Store::badFiles_data()
     QTest::newRow("missing column")
         << "DATA/kelvo.mdb" << QByteArray()
         << "CREATE TABLE Serverbook (Bezeichnung, Servername, Startverzeichnis)" << "Plugindateiname";
+    // Both open and read the four fields, but give no rowid to address a row by.
+    QTest::newRow("table without rowid")
+        << "DATA/kelvo.mdb" << QByteArray()
+        << "CREATE TABLE Serverbook (Bezeichnung TEXT PRIMARY KEY, Servername, Startverzeichnis, "
+           "Plugindateiname) WITHOUT ROWID"
+        << "nicht auflisten";
+    QTest::newRow("a view")
+        << "DATA/kelvo.mdb" << QByteArray()
+        << "CREATE VIEW Serverbook AS SELECT 'a' AS Bezeichnung, 'b' AS Servername, "
+           "'c' AS Startverzeichnis, 'd' AS Plugindateiname"
+        << "keine Tabelle";
 }
 
 void tst_Store::badFiles()

@@ -15,19 +15,44 @@
 
 namespace {
 
-// Refuses typing beyond a number of characters, like a limited edit field;
-// text set from code is not checked here, but by UpdateData on OK.
-class MaxCharsValidator : public QValidator
+// Limits what the user puts into an edit field to a number of characters, as
+// a limited Windows edit field does: typing stops there, and a paste or drop
+// is cut to what still fits. Text set from code (which clears the field's
+// modified flag) is not limited here; UpdateData checks it on OK.
+class InputLimiter : public QValidator
 {
 public:
-    MaxCharsValidator(int maxChars, QObject *parent) : QValidator(parent), m_maxChars(maxChars) {}
-    State validate(QString &input, int &) const override
+    InputLimiter(int maxChars, QLineEdit *edit)
+        : QValidator(edit), m_maxChars(maxChars), m_edit(edit), m_before(edit->text())
     {
-        return input.size() <= m_maxChars ? Acceptable : Invalid;
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { m_before = text; });
+    }
+
+    State validate(QString &input, int &pos) const override
+    {
+        // Deleting from a text that was set too long from code stays possible.
+        if (input.size() <= m_maxChars || !m_edit->isModified() || input.size() <= m_before.size())
+            return Acceptable;
+        // The user's change put a run between an unchanged head and tail.
+        qsizetype head = 0;
+        while (head < m_before.size() && input[head] == m_before[head])
+            ++head;
+        qsizetype tail = 0;
+        while (tail < m_before.size() - head && input[input.size() - 1 - tail] == m_before[m_before.size() - 1 - tail])
+            ++tail;
+        const qsizetype room = m_maxChars - (head + tail);
+        if (room <= 0)
+            return Invalid;
+        input = input.left(head) + input.mid(head, room) + input.right(tail);
+        pos = int(head + room);
+        return Acceptable;
     }
 
 private:
     int m_maxChars;
+    QLineEdit *m_edit;
+    // The text before the change being validated.
+    QString m_before;
 };
 
 } // namespace
@@ -53,7 +78,7 @@ bool CDialog::Create()
     m_controls = BuildDialogFromTemplate(this, *dialogTemplate);
     for (const Binding &binding : m_bindings) {
         if (auto *edit = qobject_cast<QLineEdit *>(GetDlgItem(binding.id)))
-            edit->setValidator(new MaxCharsValidator(binding.maxChars, edit));
+            edit->setValidator(new InputLimiter(binding.maxChars, edit));
     }
     connectNotifications();
     m_created = true;
@@ -64,7 +89,13 @@ int CDialog::DoModal()
 {
     if (!CanCreate() || !Create())
         return -1;
+    m_endedDuringInit = false;
+    m_initializing = true;
     dispatch([this] { OnInitDialog(); });
+    m_initializing = false;
+    // A dialog that ended while it was set up is never shown.
+    if (m_endedDuringInit)
+        return result();
     // The first control in tab order starts with the focus.
     for (QWidget *widget = nextInFocusChain(); widget != this; widget = widget->nextInFocusChain()) {
         if (widget->focusPolicy() & Qt::TabFocus && widget->isEnabled()) {
@@ -144,6 +175,11 @@ void CDialog::reject()
 
 void CDialog::EndDialog(int result)
 {
+    if (m_initializing) {
+        m_endedDuringInit = true;
+        setResult(result);
+        return;
+    }
     done(result);
 }
 

@@ -50,6 +50,8 @@ protected:
     virtual void OnOK();
     // Cancel, Escape or the close box: ends with 2.
     virtual void OnCancel();
+    // Ends the run with result; called from OnInitDialog, the dialog is never
+    // shown and DoModal returns result at once.
     void EndDialog(int result);
 
     // Binds edit field id to member, limited to maxChars characters: typing
@@ -82,6 +84,8 @@ private:
 
     int m_templateId;
     bool m_created = false;
+    bool m_initializing = false;
+    bool m_endedDuringInit = false;
     QHash<int, QWidget *> m_controls;
     std::vector<MessageEntry> m_messageMap;
     std::vector<Binding> m_bindings;

@@ -39,3 +39,12 @@ void CListBox::SetCurSel(int index)
     setCurrentIndex(line);
     scrollTo(line);
 }
+
+QItemSelectionModel::SelectionFlags CListBox::selectionCommand(const QModelIndex &index, const QEvent *) const
+{
+    // Without this, Qt lets Ctrl toggle the selected line off and a click
+    // beside the lines clear the selection.
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
+    return QItemSelectionModel::ClearAndSelect;
+}

@@ -6,6 +6,8 @@
 
 // A sorted single-selection list box. selectionChangedByUser follows the
 // user's clicks and keys only: a selection set from code notifies nobody.
+// While there are lines the user cannot clear the selection: a click on the
+// blank area, Ctrl+click and Ctrl+Space change nothing.
 class CListBox : public QListView, public SortedLinesControl
 {
     Q_OBJECT
@@ -21,6 +23,10 @@ public:
 
 signals:
     void selectionChangedByUser();
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event) const override;
 
 private:
     bool m_settingFromCode = false;
