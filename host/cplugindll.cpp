@@ -1,7 +1,14 @@
 #include "cplugindll.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
+
+#ifdef Q_OF_ELF
+#include <elf.h>
+
+#include <cstring>
+#endif
 
 namespace {
 
@@ -10,6 +17,58 @@ Fn resolve(QLibrary &library, const char *symbol)
 {
     return reinterpret_cast<Fn>(library.resolve(symbol));
 }
+
+#ifdef Q_OF_ELF
+// The loader maps every segment that a module's program headers announce; a
+// file cut short (a copy still under way) faults inside the loader instead of
+// failing. Says why when the file does not hold them all.
+template<typename Header, typename ProgramHeader>
+bool segmentsPresent(const QByteArray &file, QString *why)
+{
+    const auto size = quint64(file.size());
+    Header header;
+    if (size < sizeof header) {
+        *why = QStringLiteral("the file is cut short: it ends inside its ELF header");
+        return false;
+    }
+    memcpy(&header, file.constData(), sizeof header);
+    if (header.e_phentsize != sizeof(ProgramHeader)
+        || header.e_phoff > size || quint64(header.e_phnum) * sizeof(ProgramHeader) > size - header.e_phoff) {
+        *why = QStringLiteral("the file is cut short: it ends inside its program headers");
+        return false;
+    }
+    for (int i = 0; i < header.e_phnum; ++i) {
+        ProgramHeader segment;
+        memcpy(&segment, file.constData() + header.e_phoff + i * sizeof segment, sizeof segment);
+        if (segment.p_offset > size || segment.p_filesz > size - segment.p_offset) {
+            *why = QStringLiteral("the file is cut short: it holds %1 bytes, its segment %2 needs %3")
+                       .arg(size).arg(i).arg(quint64(segment.p_offset) + segment.p_filesz);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool moduleFileComplete(const QString &path, QString *why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;  // the loader says why
+    const uchar *mapped = file.map(0, file.size());
+    const QByteArray bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size())
+                                    : file.readAll();
+    if (!bytes.startsWith(ELFMAG))
+        return true;  // no ELF file at all: the loader refuses it cleanly
+    if (bytes.size() > EI_CLASS && bytes[EI_CLASS] == ELFCLASS64)
+        return segmentsPresent<Elf64_Ehdr, Elf64_Phdr>(bytes, why);
+    return segmentsPresent<Elf32_Ehdr, Elf32_Phdr>(bytes, why);
+}
+#else
+bool moduleFileComplete(const QString &, QString *)
+{
+    return true;
+}
+#endif
 
 QString callString(PluginStringExport fn)
 {
@@ -39,6 +98,9 @@ std::shared_ptr<CPluginDLL> CPluginDLL::Load(const QString &path, QString *error
         return std::shared_ptr<CPluginDLL>();
     };
 
+    QString incomplete;
+    if (!moduleFileComplete(path, &incomplete))
+        return fail(incomplete);
     auto library = std::make_unique<QLibrary>(path);
     if (!library->load())
         return fail(library->errorString());

@@ -7,21 +7,29 @@
 #include <QLibrary>
 #include <QLoggingCategory>
 
+#include <vector>
+
 Q_LOGGING_CATEGORY(lcPluginHost, "ostrel.host")
 
 namespace {
-CPluginHost *g_current = nullptr;
-}
+// Every open host, oldest first; the last is the current one. A host leaves
+// wherever it stands, so hosts may be destroyed in any order.
+std::vector<CPluginHost *> g_open;
 
-CPluginHost::CPluginHost(const QString &dir) : m_dir(dir), m_previous(g_current)
+CPluginHost *current()
 {
-    g_current = this;
+    return g_open.empty() ? nullptr : g_open.back();
+}
+} // namespace
+
+CPluginHost::CPluginHost(const QString &dir) : m_dir(dir)
+{
+    g_open.push_back(this);
 }
 
 CPluginHost::~CPluginHost()
 {
-    if (g_current == this)
-        g_current = m_previous;
+    std::erase(g_open, this);
 }
 
 std::unique_ptr<CPluginHost> CPluginHost::Open(const QString &dir, QString *errorString)
@@ -53,10 +61,12 @@ std::unique_ptr<CPluginHost> CPluginHost::Open(const QString &dir, QString *erro
 
 QString GetCurrentPluginDir()
 {
-    return g_current ? g_current->Dir() : QString();
+    CPluginHost *host = current();
+    return host ? host->Dir() : QString();
 }
 
 CPluginArray *GetCurrentPluginArray()
 {
-    return g_current ? g_current->Plugins() : nullptr;
+    CPluginHost *host = current();
+    return host ? host->Plugins() : nullptr;
 }

@@ -8,8 +8,9 @@
 #include <memory>
 
 // The host application's plug-in directory with every module loaded from it.
-// The newest CPluginHost is the current one: GetCurrentPluginDir and
-// GetCurrentPluginArray answer for it until it is destroyed.
+// The newest open CPluginHost is the current one: GetCurrentPluginDir and
+// GetCurrentPluginArray answer for it until it is destroyed, then for the
+// newest host still open.
 class OSTRELHOST_EXPORT CPluginHost
 {
 public:
@@ -29,7 +30,6 @@ private:
 
     QString m_dir;
     CPluginArray m_plugins;
-    CPluginHost *m_previous;
 };
 
 // The current plug-in directory, absolute and without a trailing separator;

@@ -20,6 +20,10 @@ private slots:
     void fillPluginArrayByType();
     void getPluginAtOutsideRange();
     void filledArrayOutlivesNeitherSideBadly();
+    void truncatedModulesAreSkipped_data();
+    void truncatedModulesAreSkipped();
+    void hostsCloseInAnyOrder_data();
+    void hostsCloseInAnyOrder();
 
 private:
     void copyModule(const QString &fromDir, const QString &fileName);
@@ -154,6 +158,66 @@ void tst_PluginHost::filledArrayOutlivesNeitherSideBadly()
     host->Plugins()->FillPluginArray(workers.get(), PLUGINTYPE_PUBWORKER);
     host.reset();
     QCOMPARE(workers->GetPluginAt(0)->GetPluginName(), QStringLiteral("HTTP-Publishing-Worker"));
+}
+
+// A module copied only in part (a copy still under way) would fault inside
+// the loader; it is skipped with a reason like any other bad file.
+void tst_PluginHost::truncatedModulesAreSkipped_data()
+{
+    QTest::addColumn<qint64>("keep");
+    QTest::newRow("inside the ELF header") << qint64(20);
+    QTest::newRow("inside the program headers") << qint64(100);
+    QTest::newRow("inside the segments") << qint64(30000);
+}
+
+void tst_PluginHost::truncatedModulesAreSkipped()
+{
+    QFETCH(qint64, keep);
+    QFile whole(KELVO_PLUGIN_DIR "/Kelvo.so");
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    QFile cut(m_dir->filePath("A_trunc.so"));
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(bytes.left(keep));
+    cut.close();
+    copyModule(KELVO_PLUGIN_DIR, "FtpWorker.so");
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Skipping .*A_trunc\\.so: .*cut short"));
+    const auto host = CPluginHost::Open(m_dir->path(), nullptr);
+    QVERIFY(host);
+    QCOMPARE(host->Plugins()->GetPluginCount(), 1);
+    QCOMPARE(host->Plugins()->GetPluginAt(0)->GetPluginFileName(), QStringLiteral("FtpWorker.so"));
+}
+
+// Hosts opened one after the other and destroyed in either order: the current
+// host is always one still open (the sanitizer run catches a freed one).
+void tst_PluginHost::hostsCloseInAnyOrder_data()
+{
+    QTest::addColumn<bool>("firstGoesFirst");
+    QTest::newRow("first opened, first destroyed") << true;
+    QTest::newRow("last opened, first destroyed") << false;
+}
+
+void tst_PluginHost::hostsCloseInAnyOrder()
+{
+    QFETCH(bool, firstGoesFirst);
+    QTemporaryDir otherDir;
+    auto first = CPluginHost::Open(m_dir->path(), nullptr);
+    auto second = CPluginHost::Open(otherDir.path(), nullptr);
+    QVERIFY(first && second);
+    QCOMPARE(GetCurrentPluginDir(), second->Dir());
+    if (firstGoesFirst) {
+        first.reset();
+        QCOMPARE(GetCurrentPluginDir(), second->Dir());
+        second.reset();
+    } else {
+        second.reset();
+        QCOMPARE(GetCurrentPluginDir(), first->Dir());
+        QCOMPARE(GetCurrentPluginArray(), first->Plugins());
+        first.reset();
+    }
+    QVERIFY(GetCurrentPluginDir().isEmpty());
+    QVERIFY(!GetCurrentPluginArray());
 }
 
 QTEST_GUILESS_MAIN(tst_PluginHost)
