@@ -52,7 +52,22 @@ QString columnText(sqlite3_stmt *statement, int column)
 
 QString causeOf(const QSqlError &error)
 {
-    return error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
+    const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
+    bool isCode = false;
+    const int code = error.nativeErrorCode().toInt(&isCode);
+    return isCode ? ExplainEngineError(code, text) : text;
+}
+
+// A connection that opens an existing file for reading and writing and never
+// creates one (mode=rw), waiting a little for another program's lock.
+QSqlDatabase addConnection(const QString &name, const QString &file)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    QUrl uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+    uri.setQuery(QStringLiteral("mode=rw"));
+    db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    return db;
 }
 
 } // namespace
@@ -72,16 +87,23 @@ QString CServerBookStore::FileIn(const QString &pluginDir)
 void CServerBookStore::Create(const QString &file)
 {
     const QFileInfo info(file);
-    if (info.exists())
-        throw StoreError(file, QStringLiteral("Die Datei existiert bereits und wird nicht überschrieben."));
     if (!QDir().mkpath(info.absolutePath()))
         throw StoreError(file, QStringLiteral("Der Ordner kann nicht angelegt werden."));
+    // Created exclusively: whatever stands at the path (another book, one
+    // being created right now, even a dangling link) stays untouched.
+    QFile created(file);
+    if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (QFileInfo::exists(file) || QFileInfo(file).isSymLink())
+            throw StoreError(file, QStringLiteral("Es gibt dort bereits ein Serverbook oder eine andere Datei; "
+                                                  "sie existiert bereits und wird nicht überschrieben."));
+        throw StoreError(file, QStringLiteral("Die Datei kann nicht angelegt werden: %1").arg(created.errorString()));
+    }
+    created.close();
 
     const QString connection = uniqueConnectionName("create");
     QString cause;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(file);
+        QSqlDatabase db = addConnection(connection, file);
         if (!db.open()) {
             cause = causeOf(db.lastError());
         } else {
@@ -95,6 +117,7 @@ void CServerBookStore::Create(const QString &file)
     }
     QSqlDatabase::removeDatabase(connection);
     if (!cause.isEmpty()) {
+        // Only the file this call created goes again.
         QFile::remove(file);
         throw StoreError(file, cause);
     }
@@ -103,17 +126,15 @@ void CServerBookStore::Create(const QString &file)
 void CServerBookStore::Open(const QString &file)
 {
     Close();
-    if (!QFileInfo(file).isFile())
+    const QFileInfo info(file);
+    if (info.isDir())
+        throw StoreError(file, QStringLiteral("Dort steht ein Ordner, keine Serverbook-Datei."));
+    if (!info.isFile())
         throw StoreError(file, QStringLiteral("Die Datei wurde nicht gefunden."));
 
     m_file = file;
     m_connection = uniqueConnectionName("store");
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    // mode=rw: open for reading and writing, but never create the file.
-    QUrl uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-    uri.setQuery(QStringLiteral("mode=rw"));
-    m_db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
-    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    m_db = addConnection(m_connection, file);
     try {
         if (!m_db.open())
             throw StoreError(file, causeOf(m_db.lastError()));
@@ -165,7 +186,7 @@ void CServerBookStore::fail(const QSqlQuery &q) const
 void CServerBookStore::failEngine() const
 {
     sqlite3 *handle = sqliteHandle();
-    throw StoreError(m_file, QString::fromUtf8(sqlite3_errmsg(handle)));
+    throw StoreError(m_file, ExplainEngineError(sqlite3_extended_errcode(handle), QString::fromUtf8(sqlite3_errmsg(handle))));
 }
 
 // A table that opens is not yet one that lists: a view has no rowids to

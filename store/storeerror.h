@@ -19,3 +19,7 @@ private:
     QString m_message;
     QByteArray m_utf8;
 };
+
+// The engine's own text after a German explanation of its result code, so a
+// user reads what is wrong and a maintainer still sees what SQLite said.
+QString ExplainEngineError(int sqliteCode, const QString &engineText);

@@ -11,6 +11,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+// Sets up a ModuleFixture named name with the given arguments; when the
+// set-up fails the test ends there, failed with the set-up's message, instead
+// of going on with no module.
+#define KELVO_LOAD_MODULE(name, ...)                                                                  \
+    ModuleFixture name{__VA_ARGS__};                                                                 \
+    if (!name.loaded())                                                                              \
+    return
+
 class ModuleFixture
 {
 public:
@@ -32,8 +40,11 @@ public:
             if (auto *book = dynamic_cast<CServerbookExtPluginDLL *>(m_host->Plugins()->GetPluginAt(i)))
                 m_book = book;
         }
-        QVERIFY(m_book);
+        QVERIFY2(m_book, qPrintable("no server book module loaded from " + m_dir.path()));
     }
+
+    // False when the set-up failed; the failure is already recorded.
+    bool loaded() const { return m_book != nullptr; }
 
     QString pluginDir() const { return m_dir.path(); }
     QString storeFile() const { return CServerBookStore::FileIn(m_dir.path()); }

@@ -368,6 +368,13 @@ void tst_DialogLayer::batchFillEqualsOneByOne()
     }
 }
 
+// A batch fill resets the model, which makes QComboBox select its first
+// line; the drop-down list does not offer one.
+template<typename Control>
+concept HasBatchFill = requires(Control control) { control.AddLines({}); };
+static_assert(HasBatchFill<CListBox>);
+static_assert(!HasBatchFill<CComboBox>);
+
 void tst_DialogLayer::comboStartsWithoutSelection()
 {
     CComboBox combo;

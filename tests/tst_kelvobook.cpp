@@ -1,8 +1,15 @@
+#include "storefixture.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The store tool as scripts use it: exit codes, tab-separated output, stderr.
+// The command-line tools as scripts use them: exit codes, output that cannot
+// be forged or lost, messages on stderr, and books that are never lost.
 class tst_KelvoBook : public QObject
 {
     Q_OBJECT
@@ -11,31 +18,54 @@ private slots:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
     void initAddListDelete();
     void failuresGoToStderrWithNonZeroExit();
+    void initNeverRemovesWhatItDidNotCreate();
+    void concurrentInitsLoseNoBook();
+    void deleteSaysWhatItDeletedAndChecksTheLabel();
+    void outputCannotBeForged();
+    void failedWritesAreFailures_data();
+    void failedWritesAreFailures();
+    void messagesSayWhatIsWrong_data();
+    void messagesSayWhatIsWrong();
+    void demoHostEndsOnAnUnlistableBook();
 
 private:
     struct Run {
         int exitCode;
         QString out, err;
     };
-    Run run(const QStringList &args);
+    Run run(const QStringList &args, const QString &tool = QStringLiteral("kelvo-book"));
+    QProcess *start(const QStringList &args);
+    QString book() const { return m_dir->filePath("DATA/kelvo.mdb"); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-tst_KelvoBook::Run tst_KelvoBook::run(const QStringList &args)
+QProcess *tst_KelvoBook::start(const QStringList &args)
+{
+    auto *process = new QProcess(this);
+    process->start(KELVO_TOOLS_DIR "/kelvo-book", QStringList{"--plugin-dir", m_dir->path()} + args);
+    return process;
+}
+
+tst_KelvoBook::Run tst_KelvoBook::run(const QStringList &args, const QString &tool)
 {
     QProcess process;
-    process.start(KELVO_TOOLS_DIR "/kelvo-book", QStringList{"--plugin-dir", m_dir->path()} + args);
+    process.setProcessEnvironment([] {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        return env;
+    }());
+    process.start(KELVO_TOOLS_DIR "/" + tool, QStringList{"--plugin-dir", m_dir->path()} + args);
     if (!process.waitForFinished(20000))
         return {-1, {}, "did not finish"};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
 void tst_KelvoBook::initAddListDelete()
 {
     QCOMPARE(run({"init"}).exitCode, 0);
-    QVERIFY(QFile::exists(m_dir->filePath("DATA/kelvo.mdb")));
+    QVERIFY(QFile::exists(book()));
     QCOMPARE(run({"add", "Größe", "ftp://h/ä", "/ä", "FtpWorker.so"}).exitCode, 0);
     QCOMPARE(run({"add", "Zwei", "http://z/", "/", "HttpWorker.so"}).exitCode, 0);
     QCOMPARE(run({"list"}).out, QStringLiteral("0\tGröße\tftp://h/ä\t/ä\tFtpWorker.so\n"
@@ -54,6 +84,8 @@ void tst_KelvoBook::failuresGoToStderrWithNonZeroExit()
     QCOMPARE(run({"init"}).exitCode, 0);
     QCOMPARE(run({"add", "nur", "zwei"}).exitCode, 2);
     QCOMPARE(run({"delete", "x"}).exitCode, 2);
+    QCOMPARE(run({"delete", "-1"}).exitCode, 2);
+    QCOMPARE(run({"delete", "0", "--frob"}).exitCode, 2);
     QCOMPARE(run({"frobnicate"}).exitCode, 2);
     const Run noRow = run({"delete", "3"});
     QCOMPARE(noRow.exitCode, 1);
@@ -62,6 +94,155 @@ void tst_KelvoBook::failuresGoToStderrWithNonZeroExit()
     QCOMPARE(again.exitCode, 1);
     QVERIFY(again.err.contains("existiert bereits"));
     QCOMPARE(run({"list"}).out, QString());  // nothing half-done was left behind
+}
+
+// init creates its file exclusively and removes, on failure, only that file:
+// another book and a link standing at the path survive.
+void tst_KelvoBook::initNeverRemovesWhatItDidNotCreate()
+{
+    QVERIFY(QDir().mkpath(m_dir->filePath("DATA")));
+    QVERIFY(QFile::link(m_dir->filePath("nowhere.mdb"), book()));
+    const Run onLink = run({"init"});
+    QCOMPARE(onLink.exitCode, 1);
+    QVERIFY2(onLink.err.contains("existiert bereits"), qPrintable(onLink.err));
+    QVERIFY(QFileInfo(book()).isSymLink());
+}
+
+// Inits racing each other, and an init racing "init && add": at most one
+// creates the book, the book always exists afterwards, and its rows survive.
+void tst_KelvoBook::concurrentInitsLoseNoBook()
+{
+    for (int round = 0; round < 15; ++round) {
+        init();
+        QProcess *first = start({"init"});
+        QProcess *second = start({"init"});
+        QVERIFY(first->waitForFinished(20000) && second->waitForFinished(20000));
+        QCOMPARE(first->exitCode() + second->exitCode(), 1);
+        QVERIFY2(QFile::exists(book()), qPrintable(QString::number(round)));
+        delete first;
+        delete second;
+
+        init();
+        QProcess *racer = start({"init"});
+        QProcess initAndAdd;
+        initAndAdd.start("sh", {"-c", QStringLiteral("'%1' --plugin-dir '%2' init && '%1' --plugin-dir '%2' "
+                                                     "add Mein ftp://m/ / FtpWorker.so")
+                                          .arg(KELVO_TOOLS_DIR "/kelvo-book", m_dir->path())});
+        QVERIFY(racer->waitForFinished(20000) && initAndAdd.waitForFinished(20000));
+        QVERIFY(QFile::exists(book()));
+        if (initAndAdd.exitCode() == 0)
+            QCOMPARE(run({"list"}).out, QStringLiteral("0\tMein\tftp://m/\t/\tFtpWorker.so\n"));
+        delete racer;
+    }
+}
+
+// Another program deleted e0 after the script listed the book: ordinal 2 is
+// now e3. With --label the tool refuses; without, it says what it deleted.
+void tst_KelvoBook::deleteSaysWhatItDeletedAndChecksTheLabel()
+{
+    createStore(m_dir->path(), {{"e0", "ftp://e0/", "/", ""}, {"e1", "ftp://e1/", "/", ""},
+                                {"e2", "ftp://e2/", "/", ""}, {"e3", "ftp://e3/", "/", ""}});
+    QCOMPARE(run({"delete", "0"}).exitCode, 0);
+
+    const Run refused = run({"delete", "2", "--label", "e2"});
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.contains("e3") && refused.err.contains("nichts"), qPrintable(refused.err));
+    QCOMPARE(run({"list"}).out.count('\n'), 3);
+
+    const Run deleted = run({"delete", "2"});
+    QCOMPARE(deleted.exitCode, 0);
+    QCOMPARE(deleted.out, QStringLiteral("2\te3\tftp://e3/\t/\t\n"));
+    QCOMPARE(run({"delete", "1", "--label", "e2"}).out, QStringLiteral("1\te2\tftp://e2/\t/\t\n"));
+}
+
+// A label with a tab or a line break cannot print lines of its own.
+void tst_KelvoBook::outputCannotBeForged()
+{
+    createStore(m_dir->path(), {{"a\tb\nc\\d\re", "ftp://x/\n1\tfalsch\tftp://evil/\t/\tX.so", "/", "F.so"}});
+    QCOMPARE(run({"list"}).out,
+             QStringLiteral("0\ta\\tb\\nc\\\\d\\re\tftp://x/\\n1\\tfalsch\\tftp://evil/\\t/\\tX.so\t/\tF.so\n"));
+    QVERIFY(run({"--help"}).out.contains("\\t"));
+
+    const Run json = run({"list", "--json"});
+    QCOMPARE(json.exitCode, 0);
+    const QJsonArray entries = QJsonDocument::fromJson(json.out.toUtf8()).array();
+    QCOMPARE(entries.size(), 1);
+    const QJsonObject entry = entries[0].toObject();
+    QCOMPARE(entry["ordinal"].toInt(), 0);
+    QCOMPARE(entry["label"].toString(), QStringLiteral("a\tb\nc\\d\re"));
+    QCOMPARE(entry["server"].toString(), QStringLiteral("ftp://x/\n1\tfalsch\tftp://evil/\t/\tX.so"));
+    QCOMPARE(entry["startdir"].toString(), QStringLiteral("/"));
+    QCOMPARE(entry["pluginfile"].toString(), QStringLiteral("F.so"));
+}
+
+// Output that could not be written is a failure, not a result.
+void tst_KelvoBook::failedWritesAreFailures_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("kelvo-book list") << "kelvo-book" << QStringList{"list"};
+    QTest::newRow("kelvo-book list --json") << "kelvo-book" << QStringList{"list", "--json"};
+    QTest::newRow("ostrel-host list") << "ostrel-host" << QStringList{"list"};
+}
+
+void tst_KelvoBook::failedWritesAreFailures()
+{
+    QFETCH(QString, tool);
+    QFETCH(QStringList, args);
+    createStore(m_dir->path(), {{"A", "ftp://a/", "/", "FtpWorker.so"}});
+    QVERIFY(QFile::copy(KELVO_PLUGIN_DIR "/FtpWorker.so", m_dir->filePath("FtpWorker.so")));
+    QProcess process;
+    process.setStandardOutputFile("/dev/full");
+    process.start(KELVO_TOOLS_DIR "/" + tool, QStringList{"--plugin-dir", m_dir->path()} + args);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardError().contains("Ausgabe"));
+}
+
+void tst_KelvoBook::messagesSayWhatIsWrong_data()
+{
+    QTest::addColumn<QString>("schema");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("a folder at the path") << "folder" << "Ordner";
+    QTest::newRow("a view") << "CREATE VIEW Serverbook AS SELECT 1 AS Bezeichnung, 2 AS Servername, "
+                               "3 AS Startverzeichnis, 4 AS Plugindateiname"
+                            << "keine Tabelle";
+    QTest::newRow("no table") << "CREATE TABLE Andere (x)" << "keine Tabelle Serverbook (no such table";
+    QTest::newRow("not a database") << "text" << "keine SQLite-Datenbank (file is not a database)";
+}
+
+void tst_KelvoBook::messagesSayWhatIsWrong()
+{
+    QFETCH(QString, schema);
+    QFETCH(QString, expected);
+    QVERIFY(QDir().mkpath(m_dir->filePath("DATA")));
+    if (schema == "folder") {
+        QVERIFY(QDir().mkpath(book()));
+    } else if (schema == "text") {
+        QFile file(book());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    } else {
+        OutsideConnection(book()).exec(schema);
+    }
+    const Run listed = run({"list"});
+    QCOMPARE(listed.exitCode, 1);
+    QVERIFY2(listed.err.contains(expected), qPrintable(listed.err));
+}
+
+// Offscreen the demo host pictures and cancels every modal dialog, so it ends
+// even when an error box comes first; a book it cannot show is exit 1 with
+// the reason.
+void tst_KelvoBook::demoHostEndsOnAnUnlistableBook()
+{
+    QVERIFY(QFile::copy(KELVO_PLUGIN_DIR "/Kelvo.so", m_dir->filePath("Kelvo.so")));
+    QVERIFY(QDir().mkpath(m_dir->filePath("DATA")));
+    OutsideConnection(book()).exec("CREATE TABLE Serverbook (Bezeichnung TEXT PRIMARY KEY, Servername, "
+                                   "Startverzeichnis, Plugindateiname) WITHOUT ROWID");
+    const Run shown = run({"serverbook"}, "ostrel-host");
+    QCOMPARE(shown.exitCode, 1);
+    QVERIFY2(shown.err.contains("nicht auflisten"), qPrintable(shown.err));
 }
 
 QTEST_GUILESS_MAIN(tst_KelvoBook)

@@ -114,7 +114,7 @@ void tst_NewEntry::cleanup()
 
 void tst_NewEntry::withoutWorkersTheEntryHasNoPluginFile()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir());
     const int result = runNewEntry(module, [](QWidget *, QWidget *entry) {
         QVERIFY(comboLines(entry).isEmpty());
@@ -138,7 +138,7 @@ void tst_NewEntry::withoutWorkersTheEntryHasNoPluginFile()
 // carries the index, so the worker shown is the worker stored.
 void tst_NewEntry::workerIndexSurvivesSorting()
 {
-    ModuleFixture module({"FtpWorker.so", "ZFtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so", "ZFtpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         QCOMPARE(comboLines(entry), QStringList({"Alternativer FTP-Worker", "FTP-Publishing-Worker"}));
@@ -151,7 +151,7 @@ void tst_NewEntry::workerIndexSurvivesSorting()
 
 void tst_NewEntry::incompatibleProtocolIsQuestioned()
 {
-    ModuleFixture module({"FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [&module](QWidget *, QWidget *entry) {
         typeText(field(entry, Label), "Gemischt");
@@ -180,7 +180,7 @@ void tst_NewEntry::incompatibleProtocolIsQuestioned()
 
 void tst_NewEntry::okNeedsLabelAddressAndStartPath()
 {
-    ModuleFixture module({"HttpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"HttpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         QVERIFY(!okEnabled(entry));
@@ -203,7 +203,7 @@ void tst_NewEntry::okNeedsLabelAddressAndStartPath()
 
 void tst_NewEntry::cancelStoresNothingAndKeepsTheSelection()
 {
-    ModuleFixture module({"FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
     createStore(module.pluginDir(), {{"A", "ftp://a/", "/a", "FtpWorker.so"}, {"B", "ftp://b/", "/b", "FtpWorker.so"}});
     whenModal([](QWidget *book) {
         auto *list = child<QListView>(book, 3000);
@@ -226,7 +226,7 @@ void tst_NewEntry::cancelStoresNothingAndKeepsTheSelection()
 
 void tst_NewEntry::tooLongTextKeepsTheDialogOpen()
 {
-    ModuleFixture module({"FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
     createStore(module.pluginDir());
     QString message;
     runNewEntry(module, [&message](QWidget *, QWidget *entry) {
@@ -246,7 +246,7 @@ void tst_NewEntry::tooLongTextKeepsTheDialogOpen()
 
 void tst_NewEntry::textsRoundTripAndTheEntryIsListed()
 {
-    ModuleFixture module({"FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
     createStore(module.pluginDir(), {{"Zuerst", "ftp://z/", "/", "FtpWorker.so"}});
     const QString label = QStringLiteral("Ärger \"Größe\" O'Neil; ß");
     runNewEntry(module, [label](QWidget *, QWidget *entry) {
@@ -266,7 +266,7 @@ void tst_NewEntry::textsRoundTripAndTheEntryIsListed()
 
 void tst_NewEntry::firstWorkerFillsItsTemplate()
 {
-    ModuleFixture module({"HttpWorker.so", "FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"HttpWorker.so", "FtpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         QCOMPARE(comboLines(entry), QStringList({"FTP-Publishing-Worker", "HTTP-Publishing-Worker"}));
@@ -281,7 +281,7 @@ void tst_NewEntry::firstWorkerFillsItsTemplate()
 
 void tst_NewEntry::startPathFollowsTheAddressUntilTypedOver()
 {
-    ModuleFixture module({"FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         QLineEdit *address = field(entry, Address);
@@ -303,7 +303,7 @@ void tst_NewEntry::startPathFollowsTheAddressUntilTypedOver()
 
 void tst_NewEntry::unparsableAddressResetsTheStartPath()
 {
-    ModuleFixture module({"FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         retype(entry, StartPath, "/eigen");
@@ -317,7 +317,7 @@ void tst_NewEntry::unparsableAddressResetsTheStartPath()
 
 void tst_NewEntry::fileWorkerCopiesLocalPaths()
 {
-    ModuleFixture module({"FileWorker.so", "FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FileWorker.so", "FtpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         QCOMPARE(child<QComboBox>(entry, Worker)->currentText(), QStringLiteral("Datei-Publishing-Worker"));
@@ -335,7 +335,7 @@ void tst_NewEntry::fileWorkerCopiesLocalPaths()
 
 void tst_NewEntry::unknownProtocolEmptiesBothFields()
 {
-    ModuleFixture module({"FtpWorker.so", "TelnetWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so", "TelnetWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         typeText(field(entry, Label), "T");
@@ -350,7 +350,7 @@ void tst_NewEntry::unknownProtocolEmptiesBothFields()
 
 void tst_NewEntry::reselectingTheWorkerKeepsTheFields()
 {
-    ModuleFixture module({"FtpWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         typeText(field(entry, Address), "abc");
@@ -364,7 +364,7 @@ void tst_NewEntry::reselectingTheWorkerKeepsTheFields()
 
 void tst_NewEntry::switchingWorkersRestoresTemplates()
 {
-    ModuleFixture module({"FtpWorker.so", "HttpWorker.so", "HttpsWorker.so", "GopherWorker.so"});
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so", "HttpWorker.so", "HttpsWorker.so", "GopherWorker.so"});
     createStore(module.pluginDir());
     runNewEntry(module, [](QWidget *, QWidget *entry) {
         const QList<std::pair<QString, QString>> expected = {

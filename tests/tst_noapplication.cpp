@@ -14,7 +14,7 @@ private slots:
 
 void tst_NoApplication::selectionEndsWithMinusOne()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), {{"A", "ftp://a/", "/", "FtpWorker.so"}});
     const auto [result, entry] = module.select();
     QCOMPARE(result, -1);

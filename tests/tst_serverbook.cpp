@@ -138,7 +138,7 @@ void tst_ServerBook::cleanup()
 // Runs first: the module was just loaded.
 void tst_ServerBook::beforeAnySelectionTheLastEntryIsEmpty()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     SERVERBOOKENTRYSTRUC entry{"x", "y", "z"};
     QCOMPARE(module.book()->GetLastServerBookEntry(&entry), 0);
     QCOMPARE(texts(entry), QStringList({"", "", ""}));
@@ -146,7 +146,7 @@ void tst_ServerBook::beforeAnySelectionTheLastEntryIsEmpty()
 
 void tst_ServerBook::identityAndNullPointers()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     CServerbookExtPluginDLL *book = module.book();
     QCOMPARE(book->GetPluginName(), QStringLiteral("Standard-ServerBook v1.0"));
     QCOMPARE(book->GetPluginInfo(),
@@ -178,7 +178,7 @@ void tst_ServerBook::identityAndNullPointers()
 
 void tst_ServerBook::aboutBox()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     bool seen = false;
     whenModal([&seen](QWidget *about) {
         QCOMPARE(about->windowTitle(), QStringLiteral("About"));
@@ -195,7 +195,7 @@ void tst_ServerBook::aboutBox()
 
 void tst_ServerBook::linesAreSortedAndLeadToTheirRows()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) {
         QCOMPARE(d->windowTitle(), QStringLiteral("Serverbook-Auswahl"));
@@ -218,7 +218,7 @@ void tst_ServerBook::linesAreSortedAndLeadToTheirRows()
 
 void tst_ServerBook::cancelKeepsTheShownEntry()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) {
         clickLine(d, 2);
@@ -232,7 +232,7 @@ void tst_ServerBook::cancelKeepsTheShownEntry()
 
 void tst_ServerBook::emptyBookShowsPlaceholders()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir());
     whenModal([](QWidget *d) {
         QVERIFY(listLines(d).isEmpty());
@@ -248,7 +248,7 @@ void tst_ServerBook::emptyBookShowsPlaceholders()
 
 void tst_ServerBook::deleteAskedAndAnswered()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     const QString file = createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) {
         clickLine(d, 1);  // Mitte
@@ -275,7 +275,7 @@ void tst_ServerBook::deleteAskedAndAnswered()
 
 void tst_ServerBook::duplicateLabelsKeepTheirRows()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     const QString file = createStore(module.pluginDir(), {{"Gleich", "ftp://eins/", "/1", "FtpWorker.so"},
                                                          {"gleich", "ftp://zwei/", "/2", "FtpWorker.so"},
                                                          {"Gleich", "ftp://drei/", "/3", "FtpWorker.so"}});
@@ -296,7 +296,7 @@ void tst_ServerBook::duplicateLabelsKeepTheirRows()
 
 void tst_ServerBook::secondCallOverwritesTheFirst()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) { click(d, 1); });
     QCOMPARE(module.select().second.strServer, QStringLiteral("http://anfang.example.com/"));
@@ -311,7 +311,7 @@ void tst_ServerBook::secondCallOverwritesTheFirst()
 
 void tst_ServerBook::missingStoreLeavesTheLastOutcome()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) { click(d, 1); });
     QCOMPARE(module.select().first, 1);
@@ -334,7 +334,7 @@ void tst_ServerBook::missingStoreLeavesTheLastOutcome()
 // a message, the dialog goes on, and nothing is lost.
 void tst_ServerBook::storeFailureWhileRunningIsShown()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     const QString file = createStore(module.pluginDir(), kThreeRows);
     OutsideConnection outside(file);
     QString shown;
@@ -359,7 +359,7 @@ void tst_ServerBook::storeFailureWhileRunningIsShown()
 
 void tst_ServerBook::hostDefaultConnectionSurvives()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), kThreeRows);
     {
         QSqlDatabase hostDb = QSqlDatabase::addDatabase("QSQLITE");
@@ -408,7 +408,7 @@ void tst_ServerBook::goneEntryIsNeverShownReturnedOrDeleted()
     QFETCH(QString, action);
     QFETCH(QStringList, linesAfter);
 
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     const QString file = createStore(module.pluginDir(), kFourRows);
     OutsideConnection outside(file);
     int gone = 0;
@@ -449,7 +449,7 @@ void tst_ServerBook::goneEntryIsNeverShownReturnedOrDeleted()
 // The other program is a real second process: the sqlite3 shell.
 void tst_ServerBook::changeByTheSqliteShellIsNoticed()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     const QString file = createStore(module.pluginDir(), kFourRows);
     int gone = 0;
     whenModal([&](QWidget *d) {
@@ -473,7 +473,7 @@ void tst_ServerBook::changeByTheSqliteShellIsNoticed()
 // its details, so OK never hands back empty texts from a book with entries.
 void tst_ServerBook::clicksBesideTheLinesKeepTheSelection()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) {
         auto *list = child<QListView>(d, 3000);
@@ -498,7 +498,7 @@ void tst_ServerBook::clicksBesideTheLinesKeepTheSelection()
 // well as it can, and still leads to its row instead of counting as changed.
 void tst_ServerBook::labelsNotInUtf8StillLeadToTheirRows()
 {
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     const QString file = createStore(module.pluginDir(), kThreeRows);
     OutsideConnection(file).exec("INSERT INTO Serverbook VALUES (CAST(X'DC62756E67' AS TEXT), "
                                  "'ftp://uebung/', '/', 'FtpWorker.so')");
@@ -531,7 +531,7 @@ void tst_ServerBook::unlistableBookIsNotShown()
 {
     QFETCH(QString, schema);
     QFETCH(QString, reason);
-    ModuleFixture module;
+    KELVO_LOAD_MODULE(module);
     createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) { click(d, 1); });
     QCOMPARE(module.select().first, 1);
@@ -566,7 +566,7 @@ void tst_ServerBook::unlistableBookIsNotShown()
 // dialog is made, still leaves a reason and the last outcome.
 void tst_ServerBook::failureOutsideTheStoreLeavesAReason()
 {
-    ModuleFixture module({}, KELVO_TEST_PLUGIN_DIR "/fault");
+    KELVO_LOAD_MODULE(module, {}, KELVO_TEST_PLUGIN_DIR "/fault");
     createStore(module.pluginDir(), kThreeRows);
     whenModal([](QWidget *d) { click(d, 1); });
     QCOMPARE(module.select().first, 1);

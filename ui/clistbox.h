@@ -8,12 +8,19 @@
 // user's clicks and keys only: a selection set from code notifies nobody.
 // While there are lines the user cannot clear the selection: a click on the
 // blank area, Ctrl+click and Ctrl+Space change nothing.
-class CListBox : public QListView, public SortedLinesControl
+class CListBox : public QListView, private SortedLinesControl
 {
     Q_OBJECT
 
 public:
     explicit CListBox(QWidget *parent = nullptr);
+
+    using SortedLinesControl::AddLines;
+    using SortedLinesControl::AddString;
+    using SortedLinesControl::GetCount;
+    using SortedLinesControl::GetItemData;
+    using SortedLinesControl::GetText;
+    using SortedLinesControl::SetItemData;
 
     void ResetContent();
     // The selected line, -1 when none.

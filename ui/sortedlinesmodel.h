@@ -42,7 +42,8 @@ private:
     std::vector<Line> m_lines;
 };
 
-// The line operations that the sorted list box and the drop-down list share.
+// The line operations of the sorted controls; each control inherits them
+// privately and offers those that fit it.
 class SortedLinesControl
 {
 public:

@@ -5,10 +5,11 @@
 #include "cplugindll.h"
 #include "cpluginhost.h"
 
-#include <QApplication>
 #include "toolsupport.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
+#include <QDialog>
 #include <QDir>
 #include <QTimer>
 #include <QWidget>
@@ -29,22 +30,29 @@ bool isHeadless()
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
-// Without a display nobody could answer a dialog: save a picture of the first
-// modal dialog that appears and cancel it, so the command always ends.
-void pictureAndCancelModalDialogs(const QString &picturePath)
+// Without a display nobody could answer a dialog: every modal dialog that
+// appears (an error box, then perhaps the dialog behind it) is pictured and
+// cancelled, so the command always ends. The first picture is NAME.png, the
+// following ones NAME-2.png, NAME-3.png and so on.
+void pictureAndCancelModalDialogs(const QString &pictureBase)
 {
     auto *timer = new QTimer(qApp);
     timer->setInterval(50);
-    QObject::connect(timer, &QTimer::timeout, [timer, picturePath] {
+    QObject::connect(timer, &QTimer::timeout, [pictureBase, count = 0]() mutable {
         QWidget *dialog = QApplication::activeModalWidget();
-        if (!dialog)
+        if (!dialog || !dialog->isVisible())
             return;
-        timer->stop();
-        if (dialog->grab().save(picturePath))
-            out() << "picture of the dialog: " << QDir::toNativeSeparators(picturePath) << Qt::endl;
+        ++count;
+        const QString path = pictureBase + (count == 1 ? QString() : QStringLiteral("-%1").arg(count))
+                             + QStringLiteral(".png");
+        if (dialog->grab().save(path))
+            out() << "picture of the dialog: " << QDir::toNativeSeparators(path) << Qt::endl;
         else
-            err() << "could not save " << picturePath << Qt::endl;
-        dialog->close();
+            err() << "could not save " << path << Qt::endl;
+        if (auto *modal = qobject_cast<QDialog *>(dialog))
+            modal->reject();
+        else
+            dialog->close();
     });
     timer->start();
 }
@@ -123,7 +131,7 @@ int main(int argc, char *argv[])
     }
     if (command == QLatin1String("list")) {
         listPlugins(host->Plugins());
-        return 0;
+        return finishOutput(QStringLiteral("ostrel-host"), 0);
     }
 
     const CServerbookExtPluginDLL *book = findServerBook(host->Plugins());
@@ -133,12 +141,11 @@ int main(int argc, char *argv[])
     }
     if (isHeadless()) {
         err() << "No display: showing the dialog offscreen, saving a picture and cancelling." << Qt::endl;
-        pictureAndCancelModalDialogs(QApplication::applicationDirPath() + '/' + command
-                                     + QStringLiteral(".png"));
+        pictureAndCancelModalDialogs(QApplication::applicationDirPath() + '/' + command);
     }
     if (command == QLatin1String("about")) {
         book->ShowPluginDialog();
-        return 0;
+        return finishOutput(QStringLiteral("ostrel-host"), 0);
     }
-    return showServerBook(book);
+    return finishOutput(QStringLiteral("ostrel-host"), showServerBook(book));
 }
