@@ -10,8 +10,6 @@ using namespace NewEntryControl;
 
 namespace {
 
-constexpr int kMaxChars = 128;
-
 const QString kNoWorkerMessage =
     QStringLiteral("Zu nutzender Publishing-Worker konnte nicht ermittelt werden!");
 
@@ -44,6 +42,18 @@ AddressTemplate addressTemplateFor(ServiceCode service)
     }
 }
 
+// The start path an address gives: the address itself for a local path,
+// else its path part ("/" when it does not parse).
+QString startPathOf(const QString &address)
+{
+    ServiceCode service;
+    QString server, path;
+    quint16 port;
+    if (AfxParseURL(address, service, server, path, port) && service == Service::File)
+        return address;
+    return path;
+}
+
 } // namespace
 
 CNewEntryDialog::CNewEntryDialog() : CDialog(kNewEntryTemplate)
@@ -59,6 +69,17 @@ CNewEntryDialog::CNewEntryDialog() : CDialog(kNewEntryTemplate)
     });
 }
 
+void CNewEntryDialog::EditEntry(const QString &label, const QString &address, const QString &startPath,
+                                const QString &pluginFile)
+{
+    m_editing = true;
+    m_strLabel = label;
+    m_strAddress = address;
+    m_strStartPath = startPath;
+    // Kept unless the user picks a worker: the entry's worker may not be loaded.
+    m_strPluginFile = pluginFile;
+}
+
 void CNewEntryDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
@@ -70,10 +91,35 @@ void CNewEntryDialog::OnInitDialog()
                 workers->SetItemData(workers->AddString(worker->GetPluginName()), i);
         }
         m_nLastWorker = -1;
-        workers->SetCurSel(0);
-        WorkerChanged();
+        if (m_editing) {
+            SelectWorkerOfEntry();
+        } else {
+            workers->SetCurSel(0);
+            WorkerChanged();
+        }
+    }
+    if (m_editing) {
+        setWindowTitle(QStringLiteral("Eintrag bearbeiten"));
+        // The start path follows the address if it is what the address gives.
+        m_strDerivedPath = startPathOf(m_strAddress);
     }
     UpdateOkButton();
+}
+
+// Selects the worker whose file the entry names, without filling anything in;
+// none when no loaded worker has that file.
+void CNewEntryDialog::SelectWorkerOfEntry()
+{
+    CComboBox *workers = GetComboBox(Worker);
+    for (int line = 0; line < workers->GetCount(); ++line) {
+        const CPluginDLL *worker = m_workers.GetPluginAt(workers->GetItemData(line));
+        if (worker && worker->GetPluginFileName() == m_strPluginFile) {
+            workers->SetCurSel(line);
+            m_nLastWorker = workers->GetItemData(line);
+            return;
+        }
+    }
+    workers->SetCurSel(-1);
 }
 
 void CNewEntryDialog::UpdateOkButton()
@@ -119,13 +165,7 @@ void CNewEntryDialog::WorkerChanged()
     if (index == m_nLastWorker) {
         // The same worker again: the fields stay; only the derived path is
         // taken afresh, from the address as last transferred from its field.
-        ServiceCode service;
-        QString server, path;
-        quint16 port;
-        if (AfxParseURL(m_strAddress, service, server, path, port) && service == Service::File)
-            m_strDerivedPath = m_strAddress;
-        else
-            m_strDerivedPath = path;
+        m_strDerivedPath = startPathOf(m_strAddress);
         return;
     }
     if (worker) {

@@ -7,6 +7,8 @@
 #include "kelvotemplates.h"
 #include "messagebox.h"
 
+#include <QMenu>
+
 using namespace ServerBookControl;
 
 CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
@@ -18,6 +20,8 @@ CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
          }},
         {Notification::Clicked, Delete, [this] { DeleteEntry(); }},
         {Notification::Clicked, New, [this] { NewEntry(); }},
+        {Notification::ContextMenu, EntryList, [this] { ShowContextMenu(); }},
+        {Notification::EditKey, EntryList, [this] { EditEntry(); }},
     });
 }
 
@@ -146,5 +150,95 @@ void CServerBookDialog::NewEntry()
         m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
                          dialog.m_strPluginFile);
         Refill();
+    }
+}
+
+void CServerBookDialog::ShowContextMenu()
+{
+    const CListBox *list = GetListBox(EntryList);
+    if (!list)
+        return;
+    const bool hasEntry = list->GetCurSel() != -1 && m_pStore;
+    QMenu menu(this);
+    QAction *edit = menu.addAction(QStringLiteral("Bearbeiten …"));
+    QAction *duplicate = menu.addAction(QStringLiteral("Duplizieren"));
+    menu.addSeparator();
+    QAction *remove = menu.addAction(QStringLiteral("Löschen"));
+    for (QAction *action : {edit, duplicate, remove})
+        action->setEnabled(hasEntry);
+    QAction *chosen = menu.exec(list->ContextMenuPos());
+    if (chosen == edit)
+        EditEntry();
+    else if (chosen == duplicate)
+        DuplicateEntry();
+    else if (chosen == remove)
+        DeleteEntry();
+}
+
+// Opens the entry dialog on the selected entry as it is stored now and writes
+// what the user confirmed back into that row, unless it is gone meanwhile.
+void CServerBookDialog::EditEntry()
+{
+    const CListBox *list = GetListBox(EntryList);
+    const int selected = list ? list->GetCurSel() : -1;
+    if (selected == -1 || !m_pStore)
+        return;
+    if (!ShowDetails()) {
+        EntryGone();
+        return;
+    }
+    const QString label = list->GetText(selected);
+    const int ordinal = list->GetItemData(selected);
+    CNewEntryDialog dialog;
+    dialog.m_pPluginArray = GetCurrentPluginArray();
+    dialog.EditEntry(label, m_strServer, m_strStartDir, m_strPluginFile);
+    if (dialog.DoModal() != IDOK)
+        return;
+    if (!m_pStore->PositionAt(ordinal)
+        || !m_pStore->UpdateCurrent(label, dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
+                                    dialog.m_strPluginFile)) {
+        EntryGone();
+        return;
+    }
+    const qint64 row = m_pStore->CurrentRowId();
+    Refill();
+    SelectRow(row);
+}
+
+void CServerBookDialog::DuplicateEntry()
+{
+    const CListBox *list = GetListBox(EntryList);
+    const int selected = list ? list->GetCurSel() : -1;
+    if (selected == -1 || !m_pStore)
+        return;
+    if (!ShowDetails()) {
+        EntryGone();
+        return;
+    }
+    const QString label = list->GetText(selected) + QStringLiteral(" (Kopie)");
+    if (label.size() > CNewEntryDialog::kMaxChars) {
+        MessageBox(QStringLiteral("Die Bezeichnung der Kopie wäre länger als %1 Zeichen; "
+                                  "bitte kürzen Sie zuerst die Bezeichnung.").arg(CNewEntryDialog::kMaxChars),
+                   MessageBoxFlags::Ok);
+        return;
+    }
+    const qint64 row = m_pStore->Append(label, m_strServer, m_strStartDir, m_strPluginFile);
+    Refill();
+    SelectRow(row);
+}
+
+// Selects the line of a row the dialog itself just added or changed.
+void CServerBookDialog::SelectRow(qint64 rowid)
+{
+    CListBox *list = GetListBox(EntryList);
+    const int ordinal = m_pStore ? m_pStore->OrdinalOf(rowid) : -1;
+    if (!list || ordinal == -1)
+        return;
+    for (int line = 0; line < list->GetCount(); ++line) {
+        if (list->GetItemData(line) == ordinal) {
+            list->SetCurSel(line);
+            ShowDetails();
+            return;
+        }
     }
 }

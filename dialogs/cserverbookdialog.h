@@ -14,6 +14,9 @@ class CServerBookStore;
 // program changed or deleted the entry behind a line, selecting it, deleting
 // it or pressing OK on it tells the user and lists the book afresh, and OK
 // only ever ends with the entry whose details are shown.
+//
+// The list's context menu (right click, Menu key, Shift+F10) offers
+// "Bearbeiten …" (also F2), "Duplizieren" and "Löschen" for the selected entry.
 class CServerBookDialog : public CDialog
 {
 public:
@@ -40,6 +43,10 @@ private:
     void UpdateDeleteButton();
     void DeleteEntry();
     void NewEntry();
+    void ShowContextMenu();
+    void EditEntry();
+    void DuplicateEntry();
+    void SelectRow(qint64 rowid);
 
     QString m_listingFailure;
 };

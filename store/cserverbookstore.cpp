@@ -1,5 +1,6 @@
 #include "cserverbookstore.h"
 
+#include "cbookbackups.h"
 #include "storeerror.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QScopeGuard>
 #include <QUrl>
 #include <QUuid>
 #include <QVariant>
@@ -28,6 +30,8 @@ constexpr int kBusyTimeoutMs = 2000;
 
 // The listing reads the rowid and the label of every row, in cursor order.
 const char *const kListingColumns = "rowid, Bezeichnung";
+const QString kSetFields =
+    QStringLiteral("Bezeichnung = ?, Servername = ?, Startverzeichnis = ?, Plugindateiname = ?");
 
 QByteArray listingSql(const char *columns)
 {
@@ -157,6 +161,7 @@ void CServerBookStore::Close()
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
+    m_backedUp = false;
     m_rowids.clear();
     m_haveRows = false;
     m_pos = 0;
@@ -264,7 +269,8 @@ bool CServerBookStore::ChangedSinceListing()
     return dataVersion() != m_listedVersion;
 }
 
-// BEGIN IMMEDIATE takes the write lock at once, so a check made inside
+// The book is backed up before the first change of each opening. BEGIN
+// IMMEDIATE then takes the write lock at once, so a check made inside
 // (ChangedSinceListing) still holds when the change commits. Rolls back
 // unless committed.
 class CServerBookStore::WriteTransaction
@@ -272,6 +278,7 @@ class CServerBookStore::WriteTransaction
 public:
     explicit WriteTransaction(CServerBookStore &store) : m_store(store)
     {
+        m_store.backUpOnce();
         run("BEGIN IMMEDIATE");
     }
     ~WriteTransaction()
@@ -365,30 +372,42 @@ QString CServerBookStore::GetFieldText(const QString &field)
     return named->text;
 }
 
-void CServerBookStore::Append(const QString &label, const QString &server, const QString &startDir,
-                              const QString &pluginFile)
+qint64 CServerBookStore::Append(const QString &label, const QString &server, const QString &startDir,
+                                const QString &pluginFile)
 {
     // The row is first stored empty and then filled, as other programs on the
     // same file expect; one transaction keeps an empty row from ever staying.
     WriteTransaction transaction(*this);
     QSqlQuery insert = query(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable));
     exec(insert);
-    const QVariant rowid = insert.lastInsertId();
-    QSqlQuery fill = query(QStringLiteral("UPDATE %1 SET Bezeichnung = ?, Servername = ?, "
-                                          "Startverzeichnis = ?, Plugindateiname = ? WHERE rowid = ?")
-                               .arg(kTable));
-    fill.addBindValue(label);
-    fill.addBindValue(server);
-    fill.addBindValue(startDir);
-    fill.addBindValue(pluginFile);
+    const qint64 rowid = insert.lastInsertId().toLongLong();
+    QSqlQuery fill = query(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(kTable, kSetFields));
+    for (const QString &text : {label, server, startDir, pluginFile})
+        fill.addBindValue(text);
     fill.addBindValue(rowid);
     exec(fill);
     insert.finish();
     fill.finish();
     transaction.commit();
+    return rowid;
 }
 
 bool CServerBookStore::DeleteCurrent(const std::optional<QString> &expectedLabel)
+{
+    return changeCurrentRow(QStringLiteral("DELETE FROM %1").arg(kTable), {}, expectedLabel);
+}
+
+bool CServerBookStore::UpdateCurrent(const std::optional<QString> &expectedLabel, const QString &label,
+                                     const QString &server, const QString &startDir, const QString &pluginFile)
+{
+    return changeCurrentRow(QStringLiteral("UPDATE %1 SET %2").arg(kTable, kSetFields),
+                            {label, server, startDir, pluginFile}, expectedLabel);
+}
+
+// Runs statement (with values bound) on the current row, in one transaction
+// with the checks that it is still the listing's row and holds the label.
+bool CServerBookStore::changeCurrentRow(const QString &statement, const QStringList &values,
+                                        const std::optional<QString> &expectedLabel)
 {
     if (IsBOF() || IsEOF())
         return false;
@@ -396,18 +415,91 @@ bool CServerBookStore::DeleteCurrent(const std::optional<QString> &expectedLabel
     if (ChangedSinceListing())
         return false;
     // A label without a value lists as empty text, so it matches an empty one.
-    QSqlQuery remove = query(QStringLiteral("DELETE FROM %1 WHERE rowid = ?%2")
-                                 .arg(kTable, expectedLabel ? QStringLiteral(" AND ifnull(Bezeichnung, '') = ?")
-                                                            : QString()));
-    remove.addBindValue(m_rowids[size_t(m_pos)]);
+    QSqlQuery change = query(statement + QStringLiteral(" WHERE rowid = ?")
+                             + (expectedLabel ? QStringLiteral(" AND ifnull(Bezeichnung, '') = ?") : QString()));
+    for (const QString &value : values)
+        change.addBindValue(value);
+    change.addBindValue(m_rowids[size_t(m_pos)]);
     if (expectedLabel)
-        remove.addBindValue(expectedLabel->isNull() ? QStringLiteral("") : *expectedLabel);
-    exec(remove);
-    const bool deleted = remove.numRowsAffected() == 1;
-    remove.finish();
+        change.addBindValue(expectedLabel->isNull() ? QStringLiteral("") : *expectedLabel);
+    exec(change);
+    const bool changed = change.numRowsAffected() == 1;
+    change.finish();
     transaction.commit();
     m_rowLoaded = false;
-    return deleted;
+    return changed;
+}
+
+qint64 CServerBookStore::CurrentRowId()
+{
+    return IsBOF() || IsEOF() ? -1 : m_rowids[size_t(m_pos)];
+}
+
+int CServerBookStore::OrdinalOf(qint64 rowid)
+{
+    ensureRows();
+    // The listing is in rowid order.
+    const auto found = std::lower_bound(m_rowids.cbegin(), m_rowids.cend(), rowid);
+    return found != m_rowids.cend() && *found == rowid ? int(found - m_rowids.cbegin()) : -1;
+}
+
+void CServerBookStore::backUpOnce()
+{
+    if (m_backedUp)
+        return;
+    CBookBackups(m_file).Make(sqliteHandle());
+    m_backedUp = true;
+}
+
+void CServerBookStore::RestoreFrom(const QString &backupFile)
+{
+    backUpOnce();
+    sqlite3 *handle = sqliteHandle();
+    // Attached read-only: a restore never changes the backup it reads.
+    QUrl uri = QUrl::fromLocalFile(QFileInfo(backupFile).absoluteFilePath());
+    uri.setQuery(QStringLiteral("mode=ro"));
+    const Statement attach = prepare("ATTACH DATABASE ? AS backup");
+    const QByteArray uriText = uri.toString(QUrl::FullyEncoded).toUtf8();
+    sqlite3_bind_text(attach.get(), 1, uriText.constData(), int(uriText.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(attach.get()) != SQLITE_DONE)
+        failEngine();
+    const auto detach = qScopeGuard([handle] { sqlite3_exec(handle, "DETACH DATABASE backup", nullptr, nullptr, nullptr); });
+
+    const QStringList backupColumns = columnsOf("backup");
+    for (const char *field : {"Bezeichnung", "Servername", "Startverzeichnis", "Plugindateiname"}) {
+        if (!backupColumns.contains(QLatin1String(field), Qt::CaseInsensitive))
+            throw StoreError(backupFile, QStringLiteral("Die Sicherung hat keine Tabelle %1 mit dem Feld %2.")
+                                             .arg(kTable, QLatin1String(field)));
+    }
+    // Further columns come back as the backup has them, where the book still has them.
+    QStringList columns{QStringLiteral("rowid")};
+    const QStringList bookColumns = columnsOf("main");
+    for (const QString &column : backupColumns) {
+        if (bookColumns.contains(column, Qt::CaseInsensitive))
+            columns << QLatin1Char('"') + QString(column).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    }
+    WriteTransaction transaction(*this);
+    for (const QString &sql : {QStringLiteral("DELETE FROM main.%1").arg(kTable),
+                               QStringLiteral("INSERT INTO main.%1 (%2) SELECT %2 FROM backup.%1")
+                                   .arg(kTable, columns.join(QStringLiteral(", ")))}) {
+        const Statement statement = prepare(sql.toUtf8());
+        if (sqlite3_step(statement.get()) != SQLITE_DONE)
+            failEngine();
+    }
+    transaction.commit();
+    m_haveRows = false;
+    m_rowLoaded = false;
+}
+
+QStringList CServerBookStore::columnsOf(const char *schema)
+{
+    QStringList columns;
+    const Statement info = prepare(QStringLiteral("SELECT name FROM pragma_table_info('%1', '%2')")
+                                       .arg(kTable, QLatin1String(schema))
+                                       .toUtf8());
+    while (sqlite3_step(info.get()) == SQLITE_ROW)
+        columns << columnText(info.get(), 0);
+    return columns;
 }
 
 bool CServerBookStore::PositionAt(int ordinal)

@@ -22,10 +22,17 @@ struct sqlite3_stmt;
 // listing reaches a row any more until the table is listed again. The store's
 // own changes keep the listing valid: a row it deleted is simply gone.
 //
+// Before its first change after Open, the store copies the book to a backup
+// (CBookBackups); when that fails, the change is not made.
+//
 // Every engine failure throws StoreError.
 class CServerBookStore
 {
 public:
+    // The most characters a text of an entry may have; the dialogs and the
+    // tool refuse longer ones.
+    static constexpr int kMaxTextChars = 128;
+
     struct ListedEntry {
         QString label;
         int ordinal;
@@ -57,13 +64,25 @@ public:
     void Move(int rows);
     // The named field of the current row; a field without a value reads empty.
     QString GetFieldText(const QString &field);
-    // Stores a new row with the four texts, all or nothing.
-    void Append(const QString &label, const QString &server, const QString &startDir,
-                const QString &pluginFile);
+    // Stores a new row with the four texts, all or nothing; returns its rowid.
+    qint64 Append(const QString &label, const QString &server, const QString &startDir,
+                  const QString &pluginFile);
     // Deletes the current row if it is still the row of the listing and, given
     // a label, still holds that label; in one transaction with the check.
     // False when nothing was deleted because the row is gone or changed.
     bool DeleteCurrent(const std::optional<QString> &expectedLabel = std::nullopt);
+    // Sets the current row's four fields in one statement, on the same
+    // terms as DeleteCurrent. False when nothing was written.
+    bool UpdateCurrent(const std::optional<QString> &expectedLabel, const QString &label, const QString &server,
+                       const QString &startDir, const QString &pluginFile);
+    // The current row's rowid, -1 without one; and the ordinal the listing
+    // gives a rowid, -1 when it has none. A row the store itself added or
+    // changed is found again after the next listing this way.
+    qint64 CurrentRowId();
+    int OrdinalOf(qint64 rowid);
+    // Replaces every row by the rows of a backup of this book, in one
+    // transaction, with their rowids and the further columns the backup has.
+    void RestoreFrom(const QString &backupFile);
 
     // Makes the row of ordinal current. False when there is no such row
     // (an empty table, an ordinal past the end, a row gone or a table changed
@@ -88,6 +107,10 @@ private:
     [[noreturn]] void fail(const QSqlQuery &query) const;
     [[noreturn]] void failEngine() const;
     void requireListableTable();
+    void backUpOnce();
+    bool changeCurrentRow(const QString &statement, const QStringList &values,
+                          const std::optional<QString> &expectedLabel);
+    QStringList columnsOf(const char *schema);
     Statement prepare(const QByteArray &sql);
     template<typename PerRow>
     void scan(const char *columns, PerRow &&perRow);
@@ -99,6 +122,7 @@ private:
     QString m_file;
     QString m_connection;
     QSqlDatabase m_db;
+    bool m_backedUp = false;
     // Rowids in cursor order, as of the last listing or first move; an ordinal
     // indexes this, so it stays with its row.
     std::vector<qint64> m_rowids;

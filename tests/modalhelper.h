@@ -38,28 +38,45 @@ inline void verifyModalActionsRan()
     QVERIFY2(pending == 0, qPrintable(QStringLiteral("%1 scheduled modal action(s) never ran").arg(pending)));
 }
 
-// Runs act on the first visible modal widget on top that accept takes. When
-// act leaves the test failed, every modal widget is closed so that the test
-// ends instead of hanging.
-inline void whenModalIs(std::function<bool(QWidget *)> accept, std::function<void(QWidget *)> act)
+// Runs act once find returns a visible widget. When act leaves the test
+// failed, every modal widget is closed so that the test ends instead of
+// hanging.
+inline void whenFound(std::function<QWidget *()> find, std::function<void(QWidget *)> act)
 {
     auto *timer = new QTimer(qApp);
     timer->setInterval(5);
     pendingModalActions().append(timer);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, accept, act] {
-        QWidget *top = QApplication::activeModalWidget();
-        if (!top || !top->isVisible() || !accept(top))
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, find, act] {
+        QWidget *found = find();
+        if (!found || !found->isVisible())
             return;
         timer->stop();
         timer->deleteLater();
         pendingModalActions().removeAll(timer);
-        act(top);
+        act(found);
         if (QTest::currentTestFailed()) {
+            if (QWidget *popup = QApplication::activePopupWidget())
+                popup->close();
             while (QWidget *modal = QApplication::activeModalWidget())
                 modal->close();
         }
     });
     timer->start();
+}
+
+// Runs act on the first visible modal widget on top that accept takes.
+inline void whenModalIs(std::function<bool(QWidget *)> accept, std::function<void(QWidget *)> act)
+{
+    whenFound([accept]() -> QWidget * {
+        QWidget *top = QApplication::activeModalWidget();
+        return top && accept(top) ? top : nullptr;
+    }, std::move(act));
+}
+
+// Runs act on the next popup, such as a context menu.
+inline void whenPopup(std::function<void(QWidget *)> act)
+{
+    whenFound([] { return QApplication::activePopupWidget(); }, std::move(act));
 }
 
 // Runs act on the next modal widget on top other than below (the dialog a

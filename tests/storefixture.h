@@ -5,6 +5,7 @@
 
 #include "cserverbookstore.h"
 
+#include <QDir>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,15 +16,19 @@ struct Row {
     QString label, server, startDir, pluginFile;
 };
 
-// Creates DATA/kelvo.mdb under pluginDir holding rows, in rowid order.
+// Creates DATA/kelvo.mdb under pluginDir holding rows, in rowid order. The
+// backup that filling it makes is removed: tests start without backups.
 inline QString createStore(const QString &pluginDir, const QList<Row> &rows = {})
 {
     const QString file = CServerBookStore::FileIn(pluginDir);
     CServerBookStore::Create(file);
-    CServerBookStore store;
-    store.Open(file);
-    for (const Row &row : rows)
-        store.Append(row.label, row.server, row.startDir, row.pluginFile);
+    {
+        CServerBookStore store;
+        store.Open(file);
+        for (const Row &row : rows)
+            store.Append(row.label, row.server, row.startDir, row.pluginFile);
+    }
+    QDir(pluginDir + QStringLiteral("/DATA/backup")).removeRecursively();
     return file;
 }
 

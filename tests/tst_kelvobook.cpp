@@ -27,6 +27,8 @@ private slots:
     void messagesSayWhatIsWrong_data();
     void messagesSayWhatIsWrong();
     void demoHostEndsOnAnUnlistableBook();
+    void editChangesOnlyTheGivenFields();
+    void backupsListAndRestore();
 
 private:
     struct Run {
@@ -243,6 +245,54 @@ void tst_KelvoBook::demoHostEndsOnAnUnlistableBook()
     const Run shown = run({"serverbook"}, "ostrel-host");
     QCOMPARE(shown.exitCode, 1);
     QVERIFY2(shown.err.contains("nicht auflisten"), qPrintable(shown.err));
+}
+
+void tst_KelvoBook::editChangesOnlyTheGivenFields()
+{
+    createStore(m_dir->path(), {{"A", "ftp://a/", "/a", "FtpWorker.so"}, {"B", "ftp://b/", "/b", "FtpWorker.so"}});
+    const Run edited = run({"edit", "1", "--server", "http://b/", "--pluginfile", "HttpWorker.so"});
+    QCOMPARE(edited.exitCode, 0);
+    QCOMPARE(edited.out, QStringLiteral("1\tB\thttp://b/\t/b\tHttpWorker.so\n"));
+
+    const Run refused = run({"edit", "1", "--label", "C", "--expect-label", "A"});
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.contains("nichts wurde geändert"), qPrintable(refused.err));
+    const Run tooLong = run({"edit", "0", "--startdir", QString(129, 'x')});
+    QCOMPARE(tooLong.exitCode, 1);
+    QVERIFY2(tooLong.err.contains("128"), qPrintable(tooLong.err));
+    QCOMPARE(run({"add", QString(129, QChar(u'ä')), "s", "d", "p"}).exitCode, 1);
+    QCOMPARE(run({"edit", "0", "--label", QString(128, QChar(u'ä'))}).exitCode, 0);
+    QCOMPARE(run({"edit", "-1", "--label", "x"}).exitCode, 2);
+
+    QCOMPARE(run({"list"}).out, QString(QString::number(0) + "\t" + QString(128, QChar(u'ä'))
+                                        + "\tftp://a/\t/a\tFtpWorker.so\n1\tB\thttp://b/\t/b\tHttpWorker.so\n"));
+}
+
+// Every writing command backs the book up first; restore brings a backup's
+// rows back after backing up the state it replaces.
+void tst_KelvoBook::backupsListAndRestore()
+{
+    createStore(m_dir->path(), {{"A", "ftp://a/", "/", ""}, {"B", "ftp://b/", "/", ""}});
+    QCOMPARE(run({"list"}).exitCode, 0);
+    QCOMPARE(run({"backups"}).out, QString());  // reading backs up nothing
+    QCOMPARE(run({"delete", "0"}).exitCode, 0);
+    QCOMPARE(run({"add", "C", "ftp://c/", "/", ""}).exitCode, 0);
+
+    const QStringList lines = run({"backups"}).out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    const QStringList first = lines[0].split('\t');
+    QCOMPARE(first.size(), 3);
+    QVERIFY(first[0].startsWith("kelvo-") && first[0].endsWith(".mdb"));
+    QCOMPARE(first[1].size(), qsizetype(19));  // yyyy-MM-dd HH:mm:ss
+    QCOMPARE(first[2], QStringLiteral("2"));
+    QCOMPARE(lines[1].split('\t')[2], QStringLiteral("1"));
+
+    QCOMPARE(run({"restore", "nicht-da.mdb"}).exitCode, 1);
+    QCOMPARE(run({"restore", "../kelvo.mdb"}).exitCode, 1);
+    const Run restored = run({"restore", first[0]});
+    QCOMPARE(restored.exitCode, 0);
+    QCOMPARE(run({"list"}).out, QStringLiteral("0\tA\tftp://a/\t/\t\n1\tB\tftp://b/\t/\t\n"));
+    QCOMPARE(run({"backups"}).out.count('\n'), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_KelvoBook)

@@ -1,5 +1,4 @@
-#include "modalhelper.h"
-#include "moduletest.h"
+#include "dialogdriver.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -10,12 +9,7 @@
 
 namespace {
 
-enum { Label = 3004, Worker = 1013, Address = 3003, StartPath = 1001 };
-
-QLineEdit *field(QWidget *dialog, int id)
-{
-    return child<QLineEdit>(dialog, id);
-}
+using namespace Ids;
 
 bool okEnabled(QWidget *dialog)
 {
@@ -29,26 +23,6 @@ QStringList comboLines(QWidget *dialog)
     for (int i = 0; i < combo->count(); ++i)
         lines << combo->itemText(i);
     return lines;
-}
-
-// Chooses a worker as the user does; choosing the chosen one again counts too.
-void chooseWorker(QWidget *dialog, const QString &name)
-{
-    auto *combo = child<QComboBox>(dialog, Worker);
-    const int line = combo->findText(name);
-    QVERIFY2(line >= 0, qPrintable(name));
-    combo->setCurrentIndex(line);
-    emit combo->activated(line);
-}
-
-// Replaces a field's text by typing, key by key.
-void retype(QWidget *dialog, int id, const QString &text)
-{
-    QLineEdit *edit = field(dialog, id);
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    typeText(edit, text);
 }
 
 // Runs the selection dialog; act gets it and the new entry dialog that
@@ -70,13 +44,6 @@ int runNewEntry(const ModuleFixture &module, std::function<void(QWidget *book, Q
         QTest::mouseClick(child<QPushButton>(book, 3002), Qt::LeftButton);
     });
     return module.select().first;
-}
-
-QStringList storedRows(const ModuleFixture &module)
-{
-    return OutsideConnection(module.storeFile())
-        .column("SELECT Bezeichnung || '|' || Servername || '|' || Startverzeichnis || '|' || "
-                "ifnull(Plugindateiname, '') FROM Serverbook ORDER BY rowid");
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-#include "modalhelper.h"
-#include "moduletest.h"
+#include "dialogdriver.h"
 
 #include <QLabel>
 #include <QLibrary>
@@ -12,44 +11,6 @@
 #include <QtTest>
 
 namespace {
-
-QStringList listLines(QWidget *dialog)
-{
-    auto *list = child<QListView>(dialog, 3000);
-    QStringList lines;
-    for (int i = 0; i < list->model()->rowCount(); ++i)
-        lines << list->model()->index(i, 0).data().toString();
-    return lines;
-}
-
-QString selectedLine(QWidget *dialog)
-{
-    const auto selected = child<QListView>(dialog, 3000)->selectionModel()->selectedRows();
-    return selected.isEmpty() ? QString() : selected.first().data().toString();
-}
-
-QStringList details(QWidget *dialog)
-{
-    return {child<QLineEdit>(dialog, 3003)->text(), child<QLineEdit>(dialog, 3004)->text(),
-            child<QLineEdit>(dialog, 3005)->text()};
-}
-
-QStringList texts(const SERVERBOOKENTRYSTRUC &entry)
-{
-    return {entry.strServer, entry.strStartDir, entry.strPluginFile};
-}
-
-void clickLine(QWidget *dialog, int line)
-{
-    auto *list = child<QListView>(dialog, 3000);
-    const QRect rect = list->visualRect(list->model()->index(line, 0));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-}
-
-void click(QWidget *dialog, int id)
-{
-    QTest::mouseClick(child<QPushButton>(dialog, id), Qt::LeftButton);
-}
 
 // Clicks "Löschen" and answers the question with yes or no.
 void deleteSelected(QWidget *dialog, bool yes)

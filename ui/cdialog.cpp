@@ -131,6 +131,14 @@ void CDialog::connectNotifications()
             if (auto *edit = qobject_cast<QLineEdit *>(control))
                 connect(edit, &QLineEdit::textChanged, this, run);
             break;
+        case Notification::ContextMenu:
+            if (auto *list = qobject_cast<CListBox *>(control))
+                connect(list, &CListBox::contextMenuRequested, this, run);
+            break;
+        case Notification::EditKey:
+            if (auto *list = qobject_cast<CListBox *>(control))
+                connect(list, &CListBox::editRequested, this, run);
+            break;
         case Notification::SelectionChanged:
             if (auto *list = qobject_cast<CListBox *>(control))
                 connect(list, &CListBox::selectionChangedByUser, this, run);

@@ -35,7 +35,9 @@ public:
     int DoModal();
 
 protected:
-    enum class Notification { SelectionChanged, Clicked, TextChanged };
+    // ContextMenu and EditKey come from list boxes: a right click, the Menu
+    // key or Shift+F10, and F2.
+    enum class Notification { SelectionChanged, Clicked, TextChanged, ContextMenu, EditKey };
     struct MessageEntry {
         Notification code;
         int controlId;

@@ -1,5 +1,7 @@
 #include "clistbox.h"
 
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QScopedValueRollback>
 
 CListBox::CListBox(QWidget *parent)
@@ -47,4 +49,36 @@ QItemSelectionModel::SelectionFlags CListBox::selectionCommand(const QModelIndex
     if (!index.isValid())
         return QItemSelectionModel::NoUpdate;
     return QItemSelectionModel::ClearAndSelect;
+}
+
+void CListBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The keys are handled as keys below; a menu synthesised from them as
+    // well would open twice.
+    if (event->reason() == QContextMenuEvent::Mouse)
+        requestContextMenu(event->globalPos());
+    event->accept();
+}
+
+void CListBox::keyPressEvent(QKeyEvent *event)
+{
+    const bool menuKey = event->key() == Qt::Key_Menu
+                         || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey) {
+        // At the selected line, or the list's corner without one.
+        const QRect line = visualRect(currentIndex());
+        requestContextMenu(viewport()->mapToGlobal(line.isValid() ? line.center() : QPoint(0, 0)));
+    } else if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+        emit editRequested();
+    } else {
+        QListView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void CListBox::requestContextMenu(const QPoint &globalPos)
+{
+    m_contextMenuPos = globalPos;
+    emit contextMenuRequested();
 }

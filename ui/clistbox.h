@@ -28,13 +28,25 @@ public:
     // Selects line index; -1 (or any index outside the lines) selects none.
     void SetCurSel(int index);
 
+    // Where the last context menu was asked for, in global coordinates.
+    QPoint ContextMenuPos() const { return m_contextMenuPos; }
+
 signals:
     void selectionChangedByUser();
+    // A right click, the Menu key or Shift+F10.
+    void contextMenuRequested();
+    // F2, the key that edits the selected item in lists.
+    void editRequested();
 
 protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event) const override;
 
 private:
+    void requestContextMenu(const QPoint &globalPos);
+
     bool m_settingFromCode = false;
+    QPoint m_contextMenuPos;
 };

@@ -1,6 +1,7 @@
 // kelvo-book: creates, inspects and changes the server book store of a
 // plug-in directory, through the same store code the module uses.
 
+#include "cbookbackups.h"
 #include "cserverbookstore.h"
 #include "storeerror.h"
 
@@ -13,6 +14,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kUsage = 2;
@@ -22,13 +25,23 @@ const char *const kUsageText =
     "       kelvo-book [--plugin-dir DIR] list [--json]\n"
     "       kelvo-book [--plugin-dir DIR] add LABEL SERVER STARTDIR PLUGINFILE\n"
     "       kelvo-book [--plugin-dir DIR] delete ORDINAL [--label TEXT]\n"
+    "       kelvo-book [--plugin-dir DIR] edit ORDINAL [--label TEXT] [--server TEXT]\n"
+    "                  [--startdir TEXT] [--pluginfile TEXT] [--expect-label TEXT]\n"
+    "       kelvo-book [--plugin-dir DIR] backups\n"
+    "       kelvo-book [--plugin-dir DIR] restore NAME\n"
     "\n"
     "list prints one line per entry: ordinal, label, server, start directory and\n"
     "plug-in file, separated by tabs. In the texts a backslash, tab, carriage\n"
     "return and line feed are written as \\\\, \\t, \\r and \\n, so every entry is\n"
     "exactly one line. --json prints the entries as a JSON array instead.\n"
     "delete prints the line of the entry it deleted; with --label it deletes\n"
-    "only when the entry at ORDINAL has that label.\n";
+    "only when the entry at ORDINAL has that label. edit changes only the given\n"
+    "fields and prints the entry as it is afterwards; with --expect-label it\n"
+    "changes nothing unless the entry has that label. Texts may have at most\n"
+    "128 characters.\n"
+    "Every command that changes the book first copies it to DATA/backup/\n"
+    "(the newest 10 are kept). backups lists them: name, time, entries;\n"
+    "restore NAME puts the rows of that backup back into the book.\n";
 
 int usage()
 {
@@ -58,6 +71,14 @@ struct CommandArgs {
                 ok = false;
             }
         }
+    }
+
+    // Whether no option beyond these was given.
+    bool only(const QStringList &valueOptions, const QStringList &flagOptions = {}) const
+    {
+        const QStringList given = values.keys();
+        return std::all_of(given.cbegin(), given.cend(), [&](const QString &o) { return valueOptions.contains(o); })
+               && std::all_of(flags.cbegin(), flags.cend(), [&](const QString &o) { return flagOptions.contains(o); });
     }
 };
 
@@ -116,6 +137,74 @@ int list(CServerBookStore &store, bool json)
     return 0;
 }
 
+// Refuses texts the dialogs could not hold either.
+bool textsFit(const QStringList &texts)
+{
+    for (const QString &text : texts) {
+        if (text.size() > CServerBookStore::kMaxTextChars) {
+            err() << "kelvo-book: Texte dürfen höchstens " << CServerBookStore::kMaxTextChars
+                  << " Zeichen lang sein; dieser hat " << text.size() << ": " << escaped(text.left(40))
+                  << "…" << Qt::endl;
+            return false;
+        }
+    }
+    return true;
+}
+
+int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString> &values)
+{
+    if (!store.PositionAt(ordinal)) {
+        err() << "kelvo-book: Es gibt keinen Eintrag " << ordinal << '.' << Qt::endl;
+        return 1;
+    }
+    Entry entry = readCurrent(store, ordinal);
+    const QString label = entry.label;
+    const QString expected = values.value(QStringLiteral("expect-label"), label);
+    if (expected != label) {
+        err() << "kelvo-book: Eintrag " << ordinal << " heißt \"" << escaped(label) << "\", nicht \""
+              << escaped(expected) << "\"; nichts wurde geändert." << Qt::endl;
+        return 1;
+    }
+    entry.label = values.value(QStringLiteral("label"), entry.label);
+    entry.server = values.value(QStringLiteral("server"), entry.server);
+    entry.startDir = values.value(QStringLiteral("startdir"), entry.startDir);
+    entry.pluginFile = values.value(QStringLiteral("pluginfile"), entry.pluginFile);
+    if (!textsFit({entry.label, entry.server, entry.startDir, entry.pluginFile}))
+        return 1;
+    if (!store.UpdateCurrent(label, entry.label, entry.server, entry.startDir, entry.pluginFile)) {
+        err() << "kelvo-book: Eintrag " << ordinal
+              << " wurde inzwischen von einem anderen Programm geändert oder gelöscht; nichts wurde geändert."
+              << Qt::endl;
+        return 1;
+    }
+    printLine(entry);
+    return 0;
+}
+
+int listBackups(const QString &file)
+{
+    const CBookBackups backups(file);
+    for (const CBookBackups::Backup &backup : backups.List()) {
+        out() << backup.name << '\t' << backup.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << '\t'
+              << backups.EntriesIn(backup.name) << '\n';
+    }
+    return 0;
+}
+
+int restore(CServerBookStore &store, const QString &file, const QString &name)
+{
+    const QString path = CBookBackups(file).PathOf(name);
+    if (path.isEmpty()) {
+        err() << "kelvo-book: Es gibt keine Sicherung \"" << escaped(name) << "\" (siehe kelvo-book backups)."
+              << Qt::endl;
+        return 1;
+    }
+    store.Open(file);
+    store.RestoreFrom(path);
+    out() << "Wiederhergestellt aus " << name << ": " << store.ListAll().size() << " Einträge\n";
+    return 0;
+}
+
 int deleteEntry(CServerBookStore &store, int ordinal, const std::optional<QString> &expectedLabel)
 {
     if (!store.PositionAt(ordinal)) {
@@ -150,27 +239,43 @@ std::optional<int> ordinalOf(const QString &word)
 int run(const QString &file, const QStringList &words)
 {
     const QString command = words.value(0);
-    const CommandArgs args(words.mid(1), {QStringLiteral("label")}, {QStringLiteral("json")});
+    const QStringList fields = {QStringLiteral("label"), QStringLiteral("server"), QStringLiteral("startdir"),
+                                QStringLiteral("pluginfile")};
+    const CommandArgs args(words.mid(1), fields + QStringList{QStringLiteral("expect-label")},
+                           {QStringLiteral("json")});
     if (!args.ok)
         return usage();
     const QStringList &positional = args.positional;
-    const bool noOptions = args.values.isEmpty() && args.flags.isEmpty();
 
-    if (command == QLatin1String("init") && positional.isEmpty() && noOptions) {
+    if (command == QLatin1String("init") && positional.isEmpty() && args.only({})) {
         CServerBookStore::Create(file);
         return 0;
     }
     CServerBookStore store;
-    if (command == QLatin1String("list") && positional.isEmpty() && args.values.isEmpty()) {
+    if (command == QLatin1String("list") && positional.isEmpty() && args.only({}, {QStringLiteral("json")})) {
         store.Open(file);
         return list(store, args.flags.contains(QLatin1String("json")));
     }
-    if (command == QLatin1String("add") && positional.size() == 4 && noOptions) {
+    if (command == QLatin1String("add") && positional.size() == 4 && args.only({})) {
+        if (!textsFit(positional))
+            return 1;
         store.Open(file);
         store.Append(positional[0], positional[1], positional[2], positional[3]);
         return 0;
     }
-    if (command == QLatin1String("delete") && positional.size() == 1 && args.flags.isEmpty()) {
+    if (command == QLatin1String("edit") && positional.size() == 1
+        && args.only(fields + QStringList{QStringLiteral("expect-label")})) {
+        const std::optional<int> ordinal = ordinalOf(positional[0]);
+        if (!ordinal)
+            return usage();
+        store.Open(file);
+        return editEntry(store, *ordinal, args.values);
+    }
+    if (command == QLatin1String("backups") && positional.isEmpty() && args.only({}))
+        return listBackups(file);
+    if (command == QLatin1String("restore") && positional.size() == 1 && args.only({}))
+        return restore(store, file, positional[0]);
+    if (command == QLatin1String("delete") && positional.size() == 1 && args.only({QStringLiteral("label")})) {
         const std::optional<int> ordinal = ordinalOf(positional[0]);
         if (!ordinal)
             return usage();
@@ -196,7 +301,7 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | add | delete"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | add | delete | edit | backups | restore"));
     // Everything after the command is the command's own, "-1" included.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.process(app);

@@ -1,0 +1,366 @@
+#include "dialogdriver.h"
+
+#include <QMessageBox>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace Ids;
+
+namespace {
+
+const QList<Row> kRows = {
+    {"Mitte", "ftp://mitte.example.com/m/", "/m/", "FtpWorker.so"},
+    {"Anfang", "http://anfang.example.com/", "/a", "HttpWorker.so"},
+    {"Zuletzt", "https://zuletzt.example.com/", "/z", "HttpsWorker.so"},
+};
+
+// Opens the context menu on the selected line the way named, and checks it.
+void openMenu(QWidget *book, const QString &how)
+{
+    auto *list = child<QListView>(book, List);
+    list->setFocus();
+    if (how == "right click")
+        rightClickLine(book, list->currentIndex().row());
+    else if (how == "menu key")
+        QTest::keyClick(list, Qt::Key_Menu);
+    else
+        QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+}
+
+// Opens "Bearbeiten …" on line of the selection dialog through its context
+// menu; act works the edit dialog and must end it.
+void editLine(QWidget *book, int line, std::function<void(QWidget *edit)> act)
+{
+    clickLine(book, line);
+    whenPopup([book, act](QWidget *menu) {
+        whenModal([act](QWidget *edit) {
+            QCOMPARE(edit->windowTitle(), QStringLiteral("Eintrag bearbeiten"));
+            act(edit);
+        }, book);
+        chooseMenuEntry(menu, QStringLiteral("Bearbeiten …"));
+    });
+    rightClickLine(book, line);
+}
+
+QString comboText(QWidget *edit)
+{
+    return child<QComboBox>(edit, Worker)->currentText();
+}
+
+QStringList editFields(QWidget *edit)
+{
+    return {field(edit, Label)->text(), comboText(edit), field(edit, Address)->text(),
+            field(edit, StartPath)->text()};
+}
+
+QStringList backupsOf(const ModuleFixture &module)
+{
+    return QDir(module.pluginDir() + "/DATA/backup").entryList(QDir::Files, QDir::Name);
+}
+
+const QStringList kWorkers = {"FtpWorker.so", "HttpWorker.so", "HttpsWorker.so", "FileWorker.so"};
+
+} // namespace
+
+// Editing and duplicating entries from the selection dialog's context menu,
+// and the backups every change of the book is preceded by.
+class tst_EditEntry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { verifyNothingLeftOpen(); }
+
+    void contextMenuOpensEveryWay_data();
+    void contextMenuOpensEveryWay();
+    void contextMenuOnAnEmptyBook();
+    void editOpensWithTheStoredEntryAndWritesEveryField();
+    void editOfAnEntryWhoseWorkerIsNotLoadedKeepsItsFile();
+    void editFollowsTheAddressAndQuestionsTheProtocol();
+    void cancelledEditChangesNothing();
+    void editOfAnEntryDeletedMeanwhileWritesNothing();
+    void duplicateCopiesAndSelectsTheCopy();
+    void oneBackupPerCallAndNoneForReading();
+    void failingBackupStopsTheChange();
+    void restoreByAnotherProgramCountsAsChange();
+};
+
+void tst_EditEntry::contextMenuOpensEveryWay_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("right click") << "right click";
+    QTest::newRow("menu key") << "menu key";
+    QTest::newRow("shift+f10") << "shift+f10";
+}
+
+void tst_EditEntry::contextMenuOpensEveryWay()
+{
+    QFETCH(QString, how);
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), kRows);
+    whenModal([how](QWidget *book) {
+        clickLine(book, 2);
+        whenPopup([](QWidget *menu) {
+            QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "-", "Löschen"}));
+            menu->close();
+        });
+        openMenu(book, how);
+        QCOMPARE(selectedLine(book), QStringLiteral("Zuletzt"));
+
+        // F2 opens the editor at once.
+        whenModal([](QWidget *edit) {
+            QCOMPARE(edit->windowTitle(), QStringLiteral("Eintrag bearbeiten"));
+            QCOMPARE(field(edit, Label)->text(), QStringLiteral("Zuletzt"));
+            click(edit, 2);
+        }, book);
+        QTest::keyClick(child<QListView>(book, List), Qt::Key_F2);
+        click(book, 2);
+    });
+    module.select();
+}
+
+void tst_EditEntry::contextMenuOnAnEmptyBook()
+{
+    KELVO_LOAD_MODULE(module);
+    createStore(module.pluginDir());
+    whenModal([](QWidget *book) {
+        whenPopup([](QWidget *menu) {
+            QCOMPARE(menuEntries(menu),
+                     QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "-", "Löschen (aus)"}));
+            menu->close();
+        });
+        openMenu(book, "menu key");
+        QTest::keyClick(child<QListView>(book, List), Qt::Key_F2);  // nothing to edit: nothing opens
+        click(book, 2);
+    });
+    module.select();
+}
+
+void tst_EditEntry::editOpensWithTheStoredEntryAndWritesEveryField()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), kRows);
+    whenModal([](QWidget *book) {
+        editLine(book, 1, [](QWidget *edit) {
+            // Exactly as stored: no template filled in, the entry's worker chosen.
+            QCOMPARE(editFields(edit), QStringList({"Mitte", "FTP-Publishing-Worker", "ftp://mitte.example.com/m/",
+                                                    "/m/"}));
+            retype(edit, Label, "Mitte neu");
+            chooseWorker(edit, "HTTP-Publishing-Worker");
+            QCOMPARE(field(edit, Address)->text(), QStringLiteral("http://www.example.com/"));
+            retype(edit, Address, "http://neu.example.com/web/");
+            QCOMPARE(field(edit, StartPath)->text(), QStringLiteral("/web/"));
+            retype(edit, StartPath, "/web/html");
+            click(edit, 1);
+        });
+        QCOMPARE(listLines(book), QStringList({"Anfang", "Mitte neu", "Zuletzt"}));
+        QCOMPARE(selectedLine(book), QStringLiteral("Mitte neu"));
+        QCOMPARE(details(book), QStringList({"http://neu.example.com/web/", "/web/html", "HttpWorker.so"}));
+        click(book, 1);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("http://neu.example.com/web/"));
+    QCOMPARE(storedRows(module).first(), QStringLiteral("Mitte neu|http://neu.example.com/web/|/web/html|HttpWorker.so"));
+}
+
+void tst_EditEntry::editOfAnEntryWhoseWorkerIsNotLoadedKeepsItsFile()
+{
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
+    createStore(module.pluginDir(), {{"Alt", "sftp://alt.example.com/", "/home", "SftpWorker.so"}});
+    whenModal([](QWidget *book) {
+        editLine(book, 0, [](QWidget *edit) {
+            QCOMPARE(child<QComboBox>(edit, Worker)->currentIndex(), -1);
+            QCOMPARE(editFields(edit), QStringList({"Alt", "", "sftp://alt.example.com/", "/home"}));
+            retype(edit, Label, "Alt 2");
+            click(edit, 1);  // no worker chosen: no protocol question
+        });
+        click(book, 1);
+    });
+    QCOMPARE(module.select().second.strPluginFile, QStringLiteral("SftpWorker.so"));
+    QCOMPARE(storedRows(module), QStringList{"Alt 2|sftp://alt.example.com/|/home|SftpWorker.so"});
+}
+
+void tst_EditEntry::editFollowsTheAddressAndQuestionsTheProtocol()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), {{"Folgt", "ftp://f.example.com/pub/", "/pub/", "FtpWorker.so"},
+                                     {"Eigen", "ftp://e.example.com/pub/", "/mein", "FtpWorker.so"}});
+    bool asked = false;
+    whenModal([&asked](QWidget *book) {
+        // A start path equal to what the address gives follows it.
+        editLine(book, 1, [&asked](QWidget *edit) {
+            typeText(field(edit, Address), "x");
+            QCOMPARE(field(edit, StartPath)->text(), QStringLiteral("/pub/x"));
+            retype(edit, Address, "http://f.example.com/");
+            whenModal([&asked](QWidget *question) {
+                asked = qobject_cast<QMessageBox *>(question)->text().contains("nicht kompatibel");
+                QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::No), Qt::LeftButton);
+            }, edit);
+            click(edit, 1);
+            QVERIFY(edit->isVisible());  // No keeps it open
+            click(edit, 2);
+        });
+        // One of the user's own stays put.
+        editLine(book, 0, [](QWidget *edit) {
+            typeText(field(edit, Address), "x");
+            QCOMPARE(field(edit, StartPath)->text(), QStringLiteral("/mein"));
+            click(edit, 2);
+        });
+        click(book, 2);
+    });
+    module.select();
+    QVERIFY(asked);
+}
+
+void tst_EditEntry::cancelledEditChangesNothing()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), kRows);
+    const QStringList before = storedRows(module);
+    whenModal([](QWidget *book) {
+        QSignalSpy relisted(child<QListView>(book, List)->model(), &QAbstractItemModel::modelReset);
+        editLine(book, 2, [](QWidget *edit) {
+            retype(edit, Label, "Anders");
+            click(edit, 2);
+        });
+        QCOMPARE(relisted.count(), 0);
+        QCOMPARE(selectedLine(book), QStringLiteral("Zuletzt"));
+        click(book, 2);
+    });
+    module.select();
+    QCOMPARE(storedRows(module), before);
+    QVERIFY(backupsOf(module).isEmpty());
+}
+
+void tst_EditEntry::editOfAnEntryDeletedMeanwhileWritesNothing()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kRows);
+    int gone = 0;
+    whenModal([&](QWidget *book) {
+        editLine(book, 1, [&](QWidget *edit) {
+            OutsideConnection(file).exec("DELETE FROM Serverbook WHERE Bezeichnung = 'Mitte'");
+            retype(edit, Label, "Mitte neu");
+            whenModal([&gone](QWidget *box) {
+                gone += qobject_cast<QMessageBox *>(box)->text().contains("anderen Programm");
+                QTest::keyClick(box, Qt::Key_Return);
+            }, edit);
+            click(edit, 1);
+        });
+        QCOMPARE(gone, 1);
+        QCOMPARE(listLines(book), QStringList({"Anfang", "Zuletzt"}));
+        click(book, 2);
+    });
+    module.select();
+    QCOMPARE(storedRows(module), QStringList({"Anfang|http://anfang.example.com/|/a|HttpWorker.so",
+                                              "Zuletzt|https://zuletzt.example.com/|/z|HttpsWorker.so"}));
+}
+
+void tst_EditEntry::duplicateCopiesAndSelectsTheCopy()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), {{"Gleich", "ftp://eins/", "/1", "FtpWorker.so"},
+                                     {"Gleich", "ftp://zwei/", "/2", "FtpWorker.so"}});
+    whenModal([](QWidget *book) {
+        clickLine(book, 1);
+        whenPopup([](QWidget *menu) { chooseMenuEntry(menu, "Duplizieren"); });
+        openMenu(book, "right click");
+        QCOMPARE(listLines(book), QStringList({"Gleich", "Gleich", "Gleich (Kopie)"}));
+        QCOMPARE(selectedLine(book), QStringLiteral("Gleich (Kopie)"));
+        QCOMPARE(details(book), QStringList({"ftp://zwei/", "/2", "FtpWorker.so"}));
+        click(book, 1);
+    });
+    QCOMPARE(module.select().second.strServer, QStringLiteral("ftp://zwei/"));
+    QCOMPARE(storedRows(module).last(), QStringLiteral("Gleich (Kopie)|ftp://zwei/|/2|FtpWorker.so"));
+}
+
+// Two changes in one call make one backup, of the book before them; a call
+// that only reads makes none.
+void tst_EditEntry::oneBackupPerCallAndNoneForReading()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), kRows);
+    whenModal([](QWidget *book) {
+        clickLine(book, 2);
+        click(book, 1);
+    });
+    module.select();
+    QVERIFY(!QFileInfo::exists(module.pluginDir() + "/DATA/backup"));
+
+    whenModal([](QWidget *book) {
+        whenPopup([](QWidget *menu) { chooseMenuEntry(menu, "Duplizieren"); });
+        openMenu(book, "menu key");
+        whenPopup([](QWidget *menu) { chooseMenuEntry(menu, "Duplizieren"); });
+        openMenu(book, "menu key");
+        click(book, 2);
+    });
+    module.select();
+    const QStringList backups = backupsOf(module);
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(OutsideConnection(module.pluginDir() + "/DATA/backup/" + backups[0])
+                 .column("SELECT count(*) FROM Serverbook"), QStringList{"3"});
+    QCOMPARE(storedRows(module).size(), 5);
+}
+
+// A file where the backup folder belongs: the change is refused with the
+// reason and the book stays as it was.
+void tst_EditEntry::failingBackupStopsTheChange()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), kRows);
+    QFile blocker(module.pluginDir() + "/DATA/backup");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QStringList before = storedRows(module);
+    QString shown;
+    whenModal([&shown](QWidget *book) {
+        whenModal([&shown](QWidget *question) {
+            whenModal([&shown](QWidget *error) {
+                shown = qobject_cast<QMessageBox *>(error)->text();
+                QTest::keyClick(error, Qt::Key_Return);
+            }, question);
+            QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+        }, book);
+        click(book, Delete);
+        QCOMPARE(listLines(book).size(), 3);
+        click(book, 2);
+    });
+    module.select();
+    QVERIFY2(shown.contains("Sicherung") && shown.contains("nichts wurde geändert"), qPrintable(shown));
+    QCOMPARE(storedRows(module), before);
+}
+
+// kelvo-book restores an older state while the dialog is open: the dialog's
+// lines lead to nothing until it has listed the book again.
+void tst_EditEntry::restoreByAnotherProgramCountsAsChange()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), kRows);
+    auto kelvoBook = [&module](const QStringList &args) {
+        QProcess tool;
+        tool.start(KELVO_TOOLS_DIR "/kelvo-book", QStringList{"--plugin-dir", module.pluginDir()} + args);
+        tool.waitForFinished(20000);
+        return QString::fromUtf8(tool.readAllStandardOutput());
+    };
+    kelvoBook({"delete", "0"});
+    const QString backup = kelvoBook({"backups"}).split('\t').first();
+    int gone = 0;
+    whenModal([&](QWidget *book) {
+        QCOMPARE(listLines(book), QStringList({"Anfang", "Zuletzt"}));
+        QVERIFY(kelvoBook({"restore", backup}).contains("3"));
+        whenModal([&gone](QWidget *box) {
+            gone += qobject_cast<QMessageBox *>(box)->text().contains("anderen Programm");
+            QTest::keyClick(box, Qt::Key_Return);
+        }, book);
+        clickLine(book, 1);
+        QCOMPARE(gone, 1);
+        QCOMPARE(listLines(book), QStringList({"Anfang", "Mitte", "Zuletzt"}));
+        click(book, 2);
+    });
+    module.select();
+}
+
+QTEST_MAIN(tst_EditEntry)
+#include "tst_editentry.moc"
