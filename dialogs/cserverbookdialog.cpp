@@ -7,7 +7,13 @@
 #include "kelvotemplates.h"
 #include "messagebox.h"
 
+#include "bookexport.h"
+#include "filezillaformat.h"
+#include "siteimport.h"
+
+#include <QFileDialog>
 #include <QMenu>
+#include <QSaveFile>
 
 using namespace ServerBookControl;
 
@@ -166,6 +172,11 @@ void CServerBookDialog::ShowContextMenu()
     QAction *remove = menu.addAction(QStringLiteral("Löschen"));
     for (QAction *action : {edit, duplicate, remove})
         action->setEnabled(hasEntry);
+    menu.addSeparator();
+    QAction *import = menu.addAction(QStringLiteral("Importieren …"));
+    QAction *exportBook = menu.addAction(QStringLiteral("Exportieren …"));
+    import->setEnabled(m_pStore);
+    exportBook->setEnabled(m_pStore);
     QAction *chosen = menu.exec(list->ContextMenuPos());
     if (chosen == edit)
         EditEntry();
@@ -173,6 +184,83 @@ void CServerBookDialog::ShowContextMenu()
         DuplicateEntry();
     else if (chosen == remove)
         DeleteEntry();
+    else if (chosen == import)
+        ImportSites();
+    else if (chosen == exportBook)
+        ExportBook();
+}
+
+// Adds the sites of other clients' files in one step and says what it did.
+void CServerBookDialog::ImportSites()
+{
+    QFileDialog files(this, QStringLiteral("Serverlisten importieren"));
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    files.setFileMode(QFileDialog::ExistingFiles);
+    files.setNameFilters({QStringLiteral("Serverlisten von FileZilla, WinSCP, Cyberduck (*.xml *.ini *.duck)"),
+                          QStringLiteral("Alle Dateien (*)")});
+    if (files.exec() != QDialog::Accepted || !m_pStore)
+        return;
+    // Duplicates are judged against the book as it is now.
+    if (m_pStore->ChangedSinceListing())
+        Refill();
+    const ImportPlan plan = PlanImport(files.selectedFiles(), PublishingWorkers(GetCurrentPluginArray()),
+                                       ReadBook(*m_pStore), false);
+    if (!plan.error.isEmpty()) {
+        MessageBox(QStringLiteral("Die Serverliste konnte nicht gelesen werden; nichts wurde importiert.\n\n%1")
+                       .arg(plan.error),
+                   MessageBoxFlags::Ok);
+        return;
+    }
+    std::vector<QStringList> rows;
+    QStringList skipped;
+    for (const ImportItem &item : plan.items) {
+        if (item.imported)
+            rows.push_back({item.entry.label, item.entry.server, item.entry.startDir, item.entry.pluginFile});
+        else
+            skipped << QStringLiteral("%1: %2").arg(item.site.label, item.reason);
+    }
+    if (!rows.empty()) {
+        m_pStore->AppendAll(rows);
+        Refill();
+    }
+    constexpr int kListedAtMost = 15;
+    QString summary = QStringLiteral("%1 Einträge importiert, %2 übersprungen.").arg(rows.size()).arg(skipped.size());
+    if (!skipped.isEmpty()) {
+        summary += QStringLiteral("\n\n") + skipped.mid(0, kListedAtMost).join(QLatin1Char('\n'));
+        if (skipped.size() > kListedAtMost)
+            summary += QStringLiteral("\n…");
+    }
+    MessageBox(summary, MessageBoxFlags::Ok);
+}
+
+void CServerBookDialog::ExportBook()
+{
+    const QString fileZilla = QStringLiteral("FileZilla-Servermanager (*.xml)");
+    const QString json = QStringLiteral("JSON (*.json)");
+    QFileDialog files(this, QStringLiteral("Serverbook exportieren"));
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    files.setAcceptMode(QFileDialog::AcceptSave);
+    files.setNameFilters({fileZilla, json, QStringLiteral("CSV (*.csv)")});
+    if (files.exec() != QDialog::Accepted || files.selectedFiles().isEmpty() || !m_pStore)
+        return;
+    if (m_pStore->ChangedSinceListing())
+        Refill();
+    const std::vector<BookEntry> entries = ReadBook(*m_pStore);
+    int leftOut = 0;
+    const QString filter = files.selectedNameFilter();
+    const QByteArray content = filter == fileZilla ? WriteFileZilla(entries, &leftOut)
+                               : filter == json    ? BookToJson(entries)
+                                                   : BookToCsv(entries);
+    QSaveFile file(files.selectedFiles().first());
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        MessageBox(QStringLiteral("Die Datei konnte nicht geschrieben werden: %1").arg(file.errorString()),
+                   MessageBoxFlags::Ok);
+        return;
+    }
+    if (leftOut)
+        MessageBox(QStringLiteral("%1 Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen.")
+                       .arg(leftOut),
+                   MessageBoxFlags::Ok);
 }
 
 // Opens the entry dialog on the selected entry as it is stored now and writes

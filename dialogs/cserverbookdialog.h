@@ -16,7 +16,8 @@ class CServerBookStore;
 // only ever ends with the entry whose details are shown.
 //
 // The list's context menu (right click, Menu key, Shift+F10) offers
-// "Bearbeiten …" (also F2), "Duplizieren" and "Löschen" for the selected entry.
+// "Bearbeiten …" (also F2), "Duplizieren" and "Löschen" for the selected entry,
+// and "Importieren …" and "Exportieren …" for other clients' site lists.
 class CServerBookDialog : public CDialog
 {
 public:
@@ -46,6 +47,8 @@ private:
     void ShowContextMenu();
     void EditEntry();
     void DuplicateEntry();
+    void ImportSites();
+    void ExportBook();
     void SelectRow(qint64 rowid);
 
     QString m_listingFailure;

@@ -375,20 +375,32 @@ QString CServerBookStore::GetFieldText(const QString &field)
 qint64 CServerBookStore::Append(const QString &label, const QString &server, const QString &startDir,
                                 const QString &pluginFile)
 {
-    // The row is first stored empty and then filled, as other programs on the
-    // same file expect; one transaction keeps an empty row from ever staying.
     WriteTransaction transaction(*this);
+    const qint64 rowid = appendRow({label, server, startDir, pluginFile});
+    transaction.commit();
+    return rowid;
+}
+
+void CServerBookStore::AppendAll(const std::vector<QStringList> &rows)
+{
+    WriteTransaction transaction(*this);
+    for (const QStringList &row : rows)
+        appendRow(row);
+    transaction.commit();
+}
+
+// The row is first stored empty and then filled, as other programs on the
+// same file expect; the caller's transaction keeps an empty row from staying.
+qint64 CServerBookStore::appendRow(const QStringList &texts)
+{
     QSqlQuery insert = query(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable));
     exec(insert);
     const qint64 rowid = insert.lastInsertId().toLongLong();
     QSqlQuery fill = query(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(kTable, kSetFields));
-    for (const QString &text : {label, server, startDir, pluginFile})
-        fill.addBindValue(text);
+    for (qsizetype i = 0; i < 4; ++i)
+        fill.addBindValue(texts.value(i));
     fill.addBindValue(rowid);
     exec(fill);
-    insert.finish();
-    fill.finish();
-    transaction.commit();
     return rowid;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -67,6 +68,9 @@ public:
     // Stores a new row with the four texts, all or nothing; returns its rowid.
     qint64 Append(const QString &label, const QString &server, const QString &startDir,
                   const QString &pluginFile);
+    // Stores rows of the four texts (label, server, start directory, plug-in
+    // file) in one transaction: all of them or, on a failure, none.
+    void AppendAll(const std::vector<QStringList> &rows);
     // Deletes the current row if it is still the row of the listing and, given
     // a label, still holds that label; in one transaction with the check.
     // False when nothing was deleted because the row is gone or changed.
@@ -108,6 +112,7 @@ private:
     [[noreturn]] void failEngine() const;
     void requireListableTable();
     void backUpOnce();
+    qint64 appendRow(const QStringList &texts);
     bool changeCurrentRow(const QString &statement, const QStringList &values,
                           const std::optional<QString> &expectedLabel);
     QStringList columnsOf(const char *schema);

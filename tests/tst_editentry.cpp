@@ -102,7 +102,8 @@ void tst_EditEntry::contextMenuOpensEveryWay()
     whenModal([how](QWidget *book) {
         clickLine(book, 2);
         whenPopup([](QWidget *menu) {
-            QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "-", "Löschen"}));
+            QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "-", "Löschen", "-",
+                                                     "Importieren …", "Exportieren …"}));
             menu->close();
         });
         openMenu(book, how);
@@ -127,7 +128,8 @@ void tst_EditEntry::contextMenuOnAnEmptyBook()
     whenModal([](QWidget *book) {
         whenPopup([](QWidget *menu) {
             QCOMPARE(menuEntries(menu),
-                     QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "-", "Löschen (aus)"}));
+                     QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "-", "Löschen (aus)", "-",
+                                  "Importieren …", "Exportieren …"}));
             menu->close();
         });
         openMenu(book, "menu key");

@@ -1,7 +1,11 @@
 // kelvo-book: creates, inspects and changes the server book store of a
 // plug-in directory, through the same store code the module uses.
 
+#include "bookexport.h"
 #include "cbookbackups.h"
+#include "cpluginhost.h"
+#include "filezillaformat.h"
+#include "siteimport.h"
 #include "cserverbookstore.h"
 #include "storeerror.h"
 
@@ -10,9 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -29,6 +31,8 @@ const char *const kUsageText =
     "                  [--startdir TEXT] [--pluginfile TEXT] [--expect-label TEXT]\n"
     "       kelvo-book [--plugin-dir DIR] backups\n"
     "       kelvo-book [--plugin-dir DIR] restore NAME\n"
+    "       kelvo-book [--plugin-dir DIR] import [--dry-run] [--keep-unmatched] FILE...\n"
+    "       kelvo-book [--plugin-dir DIR] export --format filezilla|json|csv [FILE]\n"
     "\n"
     "list prints one line per entry: ordinal, label, server, start directory and\n"
     "plug-in file, separated by tabs. In the texts a backslash, tab, carriage\n"
@@ -41,7 +45,13 @@ const char *const kUsageText =
     "128 characters.\n"
     "Every command that changes the book first copies it to DATA/backup/\n"
     "(the newest 10 are kept). backups lists them: name, time, entries;\n"
-    "restore NAME puts the rows of that backup back into the book.\n";
+    "restore NAME puts the rows of that backup back into the book.\n"
+    "import reads FileZilla (sitemanager.xml), WinSCP (WinSCP.ini) and Cyberduck\n"
+    "(.duck files or a folder of them) site lists, recognised by their content,\n"
+    "and adds their sites in one step: each gets a loaded publishing worker for\n"
+    "its protocol, or is skipped with the reason (--keep-unmatched stores it\n"
+    "without a worker). Credentials are never imported. --dry-run changes nothing.\n"
+    "export writes the book for FileZilla, as JSON (as list --json) or as CSV.\n";
 
 int usage()
 {
@@ -82,21 +92,6 @@ struct CommandArgs {
     }
 };
 
-// A row's four texts, read before anything is printed, so that a row that
-// vanishes meanwhile is reported instead of printed in part.
-struct Entry {
-    int ordinal;
-    QString label, server, startDir, pluginFile;
-};
-
-Entry readCurrent(CServerBookStore &store, int ordinal)
-{
-    return {ordinal, store.GetFieldText(QStringLiteral("Bezeichnung")),
-            store.GetFieldText(QStringLiteral("Servername")),
-            store.GetFieldText(QStringLiteral("Startverzeichnis")),
-            store.GetFieldText(QStringLiteral("Plugindateiname"))};
-}
-
 // Keeps every entry on one line of tab-separated output.
 QString escaped(QString text)
 {
@@ -106,34 +101,84 @@ QString escaped(QString text)
         .replace(QLatin1Char('\n'), QLatin1String("\\n"));
 }
 
-void printLine(const Entry &entry)
+void printLine(const BookEntry &entry)
 {
     out() << entry.ordinal << '\t' << escaped(entry.label) << '\t' << escaped(entry.server) << '\t'
           << escaped(entry.startDir) << '\t' << escaped(entry.pluginFile) << '\n';
 }
 
-QJsonObject toJson(const Entry &entry)
-{
-    return {{QStringLiteral("ordinal"), entry.ordinal},
-            {QStringLiteral("label"), entry.label},
-            {QStringLiteral("server"), entry.server},
-            {QStringLiteral("startdir"), entry.startDir},
-            {QStringLiteral("pluginfile"), entry.pluginFile}};
-}
-
 int list(CServerBookStore &store, bool json)
 {
-    QJsonArray entries;
-    int ordinal = 0;
-    for (store.MoveFirst(); !store.IsEOF(); store.MoveNext(), ++ordinal) {
-        const Entry entry = readCurrent(store, ordinal);
-        if (json)
-            entries.append(toJson(entry));
-        else
-            printLine(entry);
+    const std::vector<BookEntry> entries = ReadBook(store);
+    if (json) {
+        out() << BookToJson(entries);
+        return 0;
     }
-    if (json)
-        out() << QJsonDocument(entries).toJson(QJsonDocument::Indented);
+    for (const BookEntry &entry : entries)
+        printLine(entry);
+    return 0;
+}
+
+int importSites(CServerBookStore &store, const QString &pluginDir, const QStringList &paths, bool dryRun,
+                bool keepUnmatched)
+{
+    QString why;
+    const auto host = CPluginHost::Open(pluginDir, &why);
+    if (!host) {
+        err() << "kelvo-book: " << why << Qt::endl;
+        return 1;
+    }
+    const ImportPlan plan = PlanImport(paths, PublishingWorkers(host->Plugins()), ReadBook(store), keepUnmatched);
+    if (!plan.error.isEmpty()) {
+        err() << "kelvo-book: " << plan.error << "; nichts wurde importiert." << Qt::endl;
+        return 1;
+    }
+    std::vector<QStringList> rows;
+    for (const ImportItem &item : plan.items) {
+        if (item.imported)
+            rows.push_back({item.entry.label, item.entry.server, item.entry.startDir, item.entry.pluginFile});
+    }
+    // All or nothing, after the backup every change makes.
+    if (!dryRun && !rows.empty())
+        store.AppendAll(rows);
+    for (const ImportItem &item : plan.items) {
+        if (item.imported)
+            out() << "importiert\t" << escaped(item.entry.label) << '\t' << escaped(item.entry.server) << '\t'
+                  << escaped(item.entry.startDir) << '\t' << escaped(item.entry.pluginFile) << '\n';
+        else
+            out() << "übersprungen\t" << escaped(item.site.label) << '\t' << escaped(item.reason) << '\n';
+    }
+    out() << plan.importedCount() << " importiert, " << plan.items.size() - size_t(plan.importedCount())
+          << " übersprungen" << (dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
+    return 0;
+}
+
+int exportBook(CServerBookStore &store, const QString &format, const QString &target)
+{
+    const std::vector<BookEntry> entries = ReadBook(store);
+    QByteArray content;
+    if (format == QLatin1String("json")) {
+        content = BookToJson(entries);
+    } else if (format == QLatin1String("csv")) {
+        content = BookToCsv(entries);
+    } else {
+        int leftOut = 0;
+        content = WriteFileZilla(entries, &leftOut);
+        if (leftOut)
+            err() << "kelvo-book: " << leftOut
+                  << " Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen." << Qt::endl;
+    }
+    if (target.isEmpty()) {
+        out().flush();
+        std::fwrite(content.constData(), 1, size_t(content.size()), stdout);
+        return 0;
+    }
+    // Written whole or not at all: an existing file is replaced only by a complete one.
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        err() << "kelvo-book: " << target << ": " << file.errorString() << Qt::endl;
+        return 1;
+    }
     return 0;
 }
 
@@ -157,7 +202,7 @@ int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString
         err() << "kelvo-book: Es gibt keinen Eintrag " << ordinal << '.' << Qt::endl;
         return 1;
     }
-    Entry entry = readCurrent(store, ordinal);
+    BookEntry entry = ReadCurrentEntry(store, ordinal);
     const QString label = entry.label;
     const QString expected = values.value(QStringLiteral("expect-label"), label);
     if (expected != label) {
@@ -211,7 +256,7 @@ int deleteEntry(CServerBookStore &store, int ordinal, const std::optional<QStrin
         err() << "kelvo-book: Es gibt keinen Eintrag " << ordinal << '.' << Qt::endl;
         return 1;
     }
-    const Entry entry = readCurrent(store, ordinal);
+    const BookEntry entry = ReadCurrentEntry(store, ordinal);
     if (expectedLabel && *expectedLabel != entry.label) {
         err() << "kelvo-book: Eintrag " << ordinal << " heißt \"" << escaped(entry.label) << "\", nicht \""
               << escaped(*expectedLabel) << "\"; nichts wurde gelöscht." << Qt::endl;
@@ -236,13 +281,15 @@ std::optional<int> ordinalOf(const QString &word)
     return ordinal;
 }
 
-int run(const QString &file, const QStringList &words)
+int run(const QString &pluginDir, const QStringList &words)
 {
+    const QString file = CServerBookStore::FileIn(pluginDir);
     const QString command = words.value(0);
     const QStringList fields = {QStringLiteral("label"), QStringLiteral("server"), QStringLiteral("startdir"),
                                 QStringLiteral("pluginfile")};
-    const CommandArgs args(words.mid(1), fields + QStringList{QStringLiteral("expect-label")},
-                           {QStringLiteral("json")});
+    const CommandArgs args(words.mid(1),
+                           fields + QStringList{QStringLiteral("expect-label"), QStringLiteral("format")},
+                           {QStringLiteral("json"), QStringLiteral("dry-run"), QStringLiteral("keep-unmatched")});
     if (!args.ok)
         return usage();
     const QStringList &positional = args.positional;
@@ -270,6 +317,18 @@ int run(const QString &file, const QStringList &words)
             return usage();
         store.Open(file);
         return editEntry(store, *ordinal, args.values);
+    }
+    if (command == QLatin1String("import") && !positional.isEmpty()
+        && args.only({}, {QStringLiteral("dry-run"), QStringLiteral("keep-unmatched")})) {
+        store.Open(file);
+        return importSites(store, pluginDir, positional, args.flags.contains(QLatin1String("dry-run")),
+                           args.flags.contains(QLatin1String("keep-unmatched")));
+    }
+    const QString format = args.values.value(QStringLiteral("format"));
+    if (command == QLatin1String("export") && positional.size() <= 1 && args.only({QStringLiteral("format")})
+        && QStringList({"filezilla", "json", "csv"}).contains(format)) {
+        store.Open(file);
+        return exportBook(store, format, positional.value(0));
     }
     if (command == QLatin1String("backups") && positional.isEmpty() && args.only({}))
         return listBackups(file);
@@ -301,14 +360,14 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | add | delete | edit | backups | restore"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | add | delete | edit | backups | restore | import | export"));
     // Everything after the command is the command's own, "-1" included.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.process(app);
 
     int rc;
     try {
-        rc = run(CServerBookStore::FileIn(parser.value(dirOption)), parser.positionalArguments());
+        rc = run(parser.value(dirOption), parser.positionalArguments());
     } catch (const StoreError &error) {
         rc = 1;
         flushOutput();

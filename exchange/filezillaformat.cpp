@@ -1,0 +1,317 @@
+#include "filezillaformat.h"
+
+#include <QUrl>
+
+#include <algorithm>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+namespace {
+
+// FileZilla's protocol numbers and what they are to the book.
+QString schemeOfProtocol(int protocol)
+{
+    switch (protocol) {
+    case 0:  // FTP, with TLS if the server offers it
+    case 4:  // FTP with explicit TLS
+    case 6:  // plain FTP
+        return QStringLiteral("ftp");
+    case 3:
+        return QStringLiteral("ftps");
+    case 1:
+        return QStringLiteral("sftp");
+    case 2:
+        return QStringLiteral("http");
+    case 5:
+        return QStringLiteral("https");
+    case 7:
+        return QStringLiteral("s3");
+    case 9:
+        return QStringLiteral("davs");
+    case 19:
+        return QStringLiteral("dav");
+    default:
+        return QStringLiteral("FileZilla-Protokoll %1").arg(protocol);
+    }
+}
+
+// FileZilla's server types whose paths are DOS paths (C:\dir).
+constexpr int kDosType = 3;
+constexpr int kDosVirtualType = 8;
+constexpr int kDosForwardSlashesType = 10;
+
+QString located(const QXmlStreamReader &xml, const QString &what)
+{
+    return QStringLiteral("Zeile %1: %2").arg(xml.lineNumber()).arg(what);
+}
+
+class Reader
+{
+public:
+    explicit Reader(const QByteArray &content) : m_xml(content) {}
+
+    ReadResult read()
+    {
+        ReadResult result;
+        if (!m_xml.readNextStartElement() || m_xml.name() != QLatin1String("FileZilla3")) {
+            result.error = located(m_xml, QStringLiteral("keine FileZilla-Datei (FileZilla3 fehlt)"));
+            return result;
+        }
+        while (m_xml.readNextStartElement()) {
+            if (m_xml.name() == QLatin1String("Servers"))
+                readContainer(result.sites);
+            else
+                m_xml.skipCurrentElement();
+        }
+        if (m_xml.hasError())
+            result.error = located(m_xml, m_xml.errorString());
+        else if (!m_error.isEmpty())
+            result.error = m_error;
+        if (!result.ok())
+            result.sites.clear();
+        return result;
+    }
+
+private:
+    // Reads the children of Servers or of a Folder, up to its end.
+    void readContainer(std::vector<ForeignSite> &sites)
+    {
+        while (m_xml.readNextStartElement()) {
+            if (m_xml.name() == QLatin1String("Folder"))
+                readFolder(sites);
+            else if (m_xml.name() == QLatin1String("Server"))
+                readServer(sites);
+            else
+                m_xml.skipCurrentElement();
+        }
+    }
+
+    // A folder's name is its own text, between its child elements.
+    void readFolder(std::vector<ForeignSite> &sites)
+    {
+        QString name;
+        std::vector<ForeignSite> inside;
+        while (!m_xml.atEnd()) {
+            m_xml.readNext();
+            if (m_xml.isCharacters())
+                name += m_xml.text();
+            else if (m_xml.isEndElement())
+                break;
+            else if (m_xml.isStartElement() && m_xml.name() == QLatin1String("Folder"))
+                readFolder(inside);
+            else if (m_xml.isStartElement() && m_xml.name() == QLatin1String("Server"))
+                readServer(inside);
+            else if (m_xml.isStartElement())
+                m_xml.skipCurrentElement();
+        }
+        name = name.trimmed();
+        for (ForeignSite &site : inside) {
+            site.label = name + QLatin1Char('/') + site.label;
+            sites.push_back(std::move(site));
+        }
+    }
+
+    void readServer(std::vector<ForeignSite> &sites)
+    {
+        ForeignSite site;
+        QString strayName, name;
+        int protocol = 0;
+        const qint64 line = m_xml.lineNumber();
+        while (!m_xml.atEnd()) {
+            m_xml.readNext();
+            if (m_xml.isCharacters()) {
+                strayName += m_xml.text();  // old files: the name as text of Server
+                continue;
+            }
+            if (m_xml.isEndElement())
+                break;
+            if (!m_xml.isStartElement())
+                continue;
+            const QString element = m_xml.name().toString();
+            const QString text = m_xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            if (element == QLatin1String("Host")) {
+                site.host = text.trimmed();
+            } else if (element == QLatin1String("Port")) {
+                bool ok = false;
+                site.port = text.trimmed().toInt(&ok);
+                if (!ok || site.port < 0 || site.port > 65535)
+                    fail(QStringLiteral("Zeile %1: ungültiger Port \"%2\"").arg(line).arg(text));
+            } else if (element == QLatin1String("Protocol")) {
+                bool ok = false;
+                protocol = text.trimmed().toInt(&ok);
+                if (!ok)
+                    fail(QStringLiteral("Zeile %1: ungültiges Protokoll \"%2\"").arg(line).arg(text));
+            } else if (element == QLatin1String("Name")) {
+                name = text;
+            } else if (element == QLatin1String("RemoteDir") && !text.isEmpty()) {
+                const std::optional<QString> dir = DecodeFileZillaPath(text);
+                if (!dir)
+                    fail(QStringLiteral("Zeile %1: ungültiges Verzeichnis \"%2\"").arg(line).arg(text));
+                site.remoteDir = dir.value_or(QString());
+            }
+        }
+        site.label = name.isEmpty() ? strayName.trimmed() : name;
+        site.scheme = schemeOfProtocol(protocol);
+        if (site.port == StandardPort(site.scheme))
+            site.port = 0;
+        sites.push_back(std::move(site));
+    }
+
+    void fail(const QString &why)
+    {
+        if (m_error.isEmpty())
+            m_error = why;
+    }
+
+    QXmlStreamReader m_xml;
+    QString m_error;
+};
+
+// Reads a decimal number at pos followed by a space or the end.
+std::optional<int> readNumber(const QString &text, qsizetype &pos)
+{
+    const qsizetype start = pos;
+    while (pos < text.size() && text[pos].isDigit() && pos - start < 6)
+        ++pos;
+    if (pos == start || (pos < text.size() && text[pos] != QLatin1Char(' ')))
+        return std::nullopt;
+    const int number = text.mid(start, pos - start).toInt();
+    if (pos < text.size())
+        ++pos;
+    return number;
+}
+
+} // namespace
+
+bool LooksLikeFileZilla(const QByteArray &content)
+{
+    QXmlStreamReader xml(content);
+    return xml.readNextStartElement() && xml.name() == QLatin1String("FileZilla3");
+}
+
+ReadResult ReadFileZilla(const QByteArray &content)
+{
+    return Reader(content).read();
+}
+
+std::optional<QString> DecodeFileZillaPath(const QString &safePath)
+{
+    qsizetype pos = 0;
+    const std::optional<int> type = readNumber(safePath, pos);
+    const std::optional<int> prefixLength = type ? readNumber(safePath, pos) : std::nullopt;
+    if (!prefixLength || pos + *prefixLength > safePath.size())
+        return std::nullopt;
+    // A VMS-style prefix, of no use to the book.
+    pos += *prefixLength;
+    if (*prefixLength > 0 && pos < safePath.size())
+        ++pos;
+    QStringList segments;
+    while (pos < safePath.size()) {
+        const std::optional<int> length = readNumber(safePath, pos);
+        if (!length || *length == 0 || pos + *length > safePath.size())
+            return std::nullopt;
+        segments << safePath.mid(pos, *length);
+        pos += *length;
+        if (pos < safePath.size()) {
+            if (safePath[pos] != QLatin1Char(' '))
+                return std::nullopt;
+            ++pos;
+        }
+    }
+    if (*type == kDosType || *type == kDosVirtualType) {
+        const QString path = segments.join(QLatin1Char('\\'));
+        return segments.size() == 1 ? path + QLatin1Char('\\') : path;
+    }
+    if (*type == kDosForwardSlashesType) {
+        const QString path = segments.join(QLatin1Char('/'));
+        return segments.size() == 1 ? path + QLatin1Char('/') : path;
+    }
+    return QLatin1Char('/') + segments.join(QLatin1Char('/'));
+}
+
+QString EncodeFileZillaPath(const QString &path)
+{
+    // A drive letter makes it a DOS path; everything else is a Unix path.
+    const bool dos = path.size() >= 2 && path[0].isLetter() && path[1] == QLatin1Char(':');
+    const QStringList segments = QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'))
+                                     .split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString encoded = dos ? QStringLiteral("3 0") : QStringLiteral("1 0");
+    for (const QString &segment : segments)
+        encoded += QStringLiteral(" %1 %2").arg(segment.size()).arg(segment);
+    return encoded;
+}
+
+namespace {
+
+// The folders a label names before its last "/", when reading them back
+// gives the same label: no empty names, none with space at an end.
+QStringList foldersOf(const QString &label)
+{
+    QStringList parts = label.split(QLatin1Char('/'));
+    const bool clean = std::all_of(parts.cbegin(), parts.cend(),
+                                   [](const QString &part) { return !part.isEmpty() && part.trimmed() == part; });
+    if (!clean || parts.size() < 2)
+        return {};
+    parts.removeLast();
+    return parts;
+}
+
+} // namespace
+
+QByteArray WriteFileZilla(const std::vector<BookEntry> &entries, int *leftOut)
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("FileZilla3"));
+    // FileZilla warns about files from versions newer than itself; this one
+    // only uses what FileZilla has read for many years.
+    xml.writeAttribute(QStringLiteral("version"), QStringLiteral("3.30.0"));
+    xml.writeStartElement(QStringLiteral("Servers"));
+    int skipped = 0;
+    // Entries keep their order; neighbours in the same folders share them.
+    QStringList open;
+    for (const BookEntry &entry : entries) {
+        const QUrl url(entry.server, QUrl::StrictMode);
+        const QString scheme = url.scheme().toLower();
+        const int protocol = scheme == QLatin1String("ftp")     ? 0
+                             : scheme == QLatin1String("sftp")  ? 1
+                             : scheme == QLatin1String("http")  ? 2
+                             : scheme == QLatin1String("https") ? 5
+                                                                : -1;
+        if (protocol < 0 || url.host().isEmpty()) {
+            ++skipped;
+            continue;
+        }
+        const QStringList folders = foldersOf(entry.label);
+        qsizetype shared = 0;
+        while (shared < open.size() && shared < folders.size() && open[shared] == folders[shared])
+            ++shared;
+        for (; open.size() > shared; open.removeLast())
+            xml.writeEndElement();
+        for (; open.size() < folders.size(); open << folders[open.size()]) {
+            xml.writeStartElement(QStringLiteral("Folder"));
+            xml.writeAttribute(QStringLiteral("expanded"), QStringLiteral("1"));
+            xml.writeCharacters(folders[open.size()]);
+        }
+        xml.writeStartElement(QStringLiteral("Server"));
+        xml.writeTextElement(QStringLiteral("Host"), url.host());
+        xml.writeTextElement(QStringLiteral("Port"), QString::number(url.port(StandardPort(scheme))));
+        xml.writeTextElement(QStringLiteral("Protocol"), QString::number(protocol));
+        xml.writeTextElement(QStringLiteral("Type"), QStringLiteral("0"));
+        // Interactive: FileZilla asks for user and password, which the book never keeps.
+        xml.writeTextElement(QStringLiteral("Logontype"), QStringLiteral("3"));
+        xml.writeTextElement(QStringLiteral("Name"), entry.label.section(QLatin1Char('/'), folders.size()));
+        xml.writeTextElement(QStringLiteral("RemoteDir"), EncodeFileZillaPath(entry.startDir));
+        xml.writeEndElement();
+    }
+    for (; !open.isEmpty(); open.removeLast())
+        xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    if (leftOut)
+        *leftOut = skipped;
+    return out;
+}

@@ -1,0 +1,142 @@
+#include "winscpformat.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringDecoder>
+
+namespace {
+
+const QByteArray kSessionsPrefix = "[Sessions\\";
+const QByteArray kUtf8Bom = "\xEF\xBB\xBF";
+
+// Undoes WinSCP's %XX escaping. Newer files mark UTF-8 text with an escaped
+// byte order mark; older ones hold Windows-1252 bytes.
+std::optional<QString> unescape(const QByteArray &escaped)
+{
+    QByteArray bytes;
+    bytes.reserve(escaped.size());
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '%') {
+            bytes += escaped[i];
+            continue;
+        }
+        bool ok = false;
+        const int byte = escaped.mid(i + 1, 2).toInt(&ok, 16);
+        if (!ok || i + 2 >= escaped.size())
+            return std::nullopt;
+        bytes += char(byte);
+        i += 2;
+    }
+    if (bytes.startsWith(kUtf8Bom))
+        return QString::fromUtf8(bytes.mid(kUtf8Bom.size()));
+    QStringDecoder windows1252("windows-1252");
+    if (!windows1252.isValid())
+        return QString::fromLatin1(bytes);
+    return QString(windows1252(bytes));
+}
+
+// WinSCP's FSProtocol and Ftps keys, as a scheme.
+QString schemeOf(int fsProtocol, int ftps)
+{
+    switch (fsProtocol) {
+    case 0:
+        return QStringLiteral("scp");
+    case 1:
+    case 2:
+        return QStringLiteral("sftp");
+    case 5:
+        return ftps == 1 ? QStringLiteral("ftps") : QStringLiteral("ftp");
+    case 6:
+        return ftps != 0 ? QStringLiteral("davs") : QStringLiteral("dav");
+    case 7:
+        return QStringLiteral("s3");
+    default:
+        return QStringLiteral("WinSCP-Protokoll %1").arg(fsProtocol);
+    }
+}
+
+struct Session {
+    QString name;
+    qsizetype line = 0;
+    QHash<QString, QString> values;
+};
+
+} // namespace
+
+bool LooksLikeWinScp(const QByteArray &content)
+{
+    for (const QByteArray &line : content.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.startsWith(kSessionsPrefix) || trimmed.startsWith("[Configuration\\"))
+            return true;
+    }
+    return false;
+}
+
+ReadResult ReadWinScp(const QByteArray &content)
+{
+    ReadResult result;
+    std::vector<Session> sessions;
+    // The session whose keys follow; none in other sections.
+    qsizetype current = -1;
+    const QList<QByteArray> lines = content.split('\n');
+    for (qsizetype number = 1; number <= lines.size(); ++number) {
+        QByteArray line = lines[number - 1].trimmed();
+        if (number == 1 && line.startsWith(kUtf8Bom))
+            line = line.mid(kUtf8Bom.size());
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            if (!line.endsWith(']')) {
+                result.error = QStringLiteral("Zeile %1: Abschnitt ohne \"]\"").arg(number);
+                return {{}, result.error};
+            }
+            current = -1;
+            if (!line.startsWith(kSessionsPrefix))
+                continue;
+            const std::optional<QString> name = unescape(line.mid(kSessionsPrefix.size()).chopped(1));
+            if (!name)
+                return {{}, QStringLiteral("Zeile %1: ungültiger Sitzungsname").arg(number)};
+            // Not a site: the defaults that new sites start from.
+            if (*name == QLatin1String("Default Settings"))
+                continue;
+            sessions.push_back({*name, number, {}});
+            current = qsizetype(sessions.size()) - 1;
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (equals <= 0)
+            return {{}, QStringLiteral("Zeile %1: weder Abschnitt noch Schlüssel=Wert").arg(number)};
+        if (current < 0)
+            continue;
+        const std::optional<QString> value = unescape(line.mid(equals + 1));
+        if (!value)
+            return {{}, QStringLiteral("Zeile %1: ungültige %-Folge im Wert").arg(number)};
+        sessions[size_t(current)].values.insert(QString::fromLatin1(line.left(equals).trimmed()), *value);
+    }
+
+    for (const Session &session : sessions) {
+        auto number = [&session](const char *key, int fallback, bool *ok) {
+            const QString text = session.values.value(QLatin1String(key));
+            if (text.isEmpty())
+                return fallback;
+            return text.toInt(ok);
+        };
+        bool ok = true;
+        // Keys equal to their defaults are left out of the file.
+        const int fsProtocol = number("FSProtocol", 2, &ok);
+        const int ftps = number("Ftps", 0, &ok);
+        ForeignSite site;
+        site.port = number("PortNumber", 0, &ok);
+        if (!ok || site.port < 0 || site.port > 65535)
+            return {{}, QStringLiteral("Zeile %1: Sitzung \"%2\" hat eine ungültige Zahl").arg(session.line).arg(session.name)};
+        site.label = session.name;
+        site.scheme = schemeOf(fsProtocol, ftps);
+        site.host = session.values.value(QStringLiteral("HostName"));
+        site.remoteDir = session.values.value(QStringLiteral("RemoteDirectory"));
+        if (site.port == StandardPort(site.scheme))
+            site.port = 0;
+        result.sites.push_back(std::move(site));
+    }
+    return result;
+}
