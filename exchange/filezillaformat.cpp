@@ -185,8 +185,8 @@ std::optional<int> readNumber(const QString &text, qsizetype &pos)
 
 bool LooksLikeFileZilla(const QByteArray &content)
 {
-    QXmlStreamReader xml(content);
-    return xml.readNextStartElement() && xml.name() == QLatin1String("FileZilla3");
+    // Also a broken file: its reader then says what is wrong, and where.
+    return content.contains("<FileZilla3");
 }
 
 ReadResult ReadFileZilla(const QByteArray &content)

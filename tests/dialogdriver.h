@@ -100,6 +100,14 @@ inline QStringList storedRows(const ModuleFixture &module)
                 "|| '|' || ifnull(Plugindateiname, '') FROM Serverbook ORDER BY rowid");
 }
 
+// Opens the list's context menu with the Menu key.
+inline void openContextMenuByKey(QWidget *dialog)
+{
+    auto *list = child<QListView>(dialog, Ids::List);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Menu);
+}
+
 // The texts of a menu's actions, "-" for a separator and "(aus)" after a
 // disabled one.
 inline QStringList menuEntries(QWidget *popup)

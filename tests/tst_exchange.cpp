@@ -1,0 +1,328 @@
+#include "bookexport.h"
+#include "cyberduckformat.h"
+#include "dialogdriver.h"
+#include "filezillaformat.h"
+#include "siteimport.h"
+#include "winscpformat.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+const QString kFixtures = QStringLiteral(KELVO_EXCHANGE_FIXTURES);
+
+QByteArray fixture(const QString &name)
+{
+    QFile file(kFixtures + '/' + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// label|scheme|host|port|remoteDir for each site read.
+QStringList describe(const ReadResult &result)
+{
+    QStringList sites;
+    for (const ForeignSite &site : result.sites)
+        sites << QStringLiteral("%1|%2|%3|%4|%5").arg(site.label, site.scheme, site.host).arg(site.port).arg(site.remoteDir);
+    return sites;
+}
+
+const std::vector<WorkerInfo> kWorkers = {{"FtpWorker.so", Service::Ftp}, {"HttpWorker.so", Service::Http},
+                                          {"HttpsWorker.so", Service::Https}, {"ZFtpWorker.so", Service::Ftp}};
+
+} // namespace
+
+// Other clients' site lists, read and written: the readers on files of our
+// own making, the import through kelvo-book and the selection dialog, and the
+// way back out for FileZilla.
+class tst_Exchange : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { verifyNothingLeftOpen(); }
+
+    void readsFileZilla();
+    void fileZillaPaths_data();
+    void fileZillaPaths();
+    void readsWinScp();
+    void readsCyberduckFilesAndFolders();
+    void brokenFilesNameFileAndLine_data();
+    void brokenFilesNameFileAndLine();
+    void mapsSitesToEntries();
+    void csvIsQuotedAsRfc4180Says();
+
+    void importIsAllOrNothingAndSkipsDuplicates();
+    void exportForFileZillaReadsBackTheSameBook();
+    void dialogImportsAndExports();
+};
+
+void tst_Exchange::readsFileZilla()
+{
+    const ReadResult read = ReadFileZilla(fixture("sitemanager.xml"));
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    QCOMPARE(describe(read), QStringList({
+        "Vereinsseite|ftp|ftp.verein.example|0|/html/verein",
+        "Kunden/Bäckerei/Bäckerei Müller|ftp|ftp.baeckerei-mueller.example|2121|/public html/neu",
+        "Kunden/Implizit|ftps|secure.example|0|/",
+        "Kunden/Explizit|ftp|explicit.example|0|",
+        "Nur SFTP|sftp|sftp.example|0|",
+        "Web|http|www.example|0|",
+        "Web sicher|https|www.example|8443|C:\\windows\\path",
+        "Eimer|s3|bucket.example|0|",
+        "DAV sicher|davs|dav.example|0|",
+        "DAV|dav|dav.example|0|",
+        "Wolke|FileZilla-Protokoll 14|drive.example|443|",
+        "Alte Form|ftp|old.example|0|/a b/c",
+    }));
+}
+
+void tst_Exchange::fileZillaPaths_data()
+{
+    QTest::addColumn<QString>("safePath");
+    QTest::addColumn<QString>("path");  // empty: not a path
+    QTest::newRow("unix") << "1 0 4 unix 4 path" << "/unix/path";
+    QTest::newRow("root") << "1 0" << "/";
+    QTest::newRow("segments with spaces") << "1 0 7 a  b c  1 d" << "/a  b c /d";
+    QTest::newRow("dos") << "3 0 2 C: 7 windows 4 path" << "C:\\windows\\path";
+    QTest::newRow("dos drive") << "3 0 2 C:" << "C:\\";
+    QTest::newRow("default type") << "0 0 3 pub" << "/pub";
+    QTest::newRow("length beyond the end") << "1 0 9 kurz" << "";
+    QTest::newRow("no number") << "x 0" << "";
+    QTest::newRow("type alone") << "1" << "";
+    QTest::newRow("segment of length 0") << "1 0 0 " << "";
+    QTest::newRow("text after a segment") << "1 0 2 abc" << "";
+}
+
+void tst_Exchange::fileZillaPaths()
+{
+    QFETCH(QString, safePath);
+    QFETCH(QString, path);
+    QCOMPARE(DecodeFileZillaPath(safePath).value_or(QString()), path);
+    if (!path.isEmpty())
+        QCOMPARE(DecodeFileZillaPath(EncodeFileZillaPath(path)).value_or(QString()), path);
+}
+
+void tst_Exchange::readsWinScp()
+{
+    const ReadResult read = ReadWinScp(fixture("WinSCP.ini"));
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    // No "Default Settings"; UTF-8 behind a BOM and Windows-1252 names; keys
+    // left out mean SFTP and the standard port; %XX in values.
+    QCOMPARE(describe(read), QStringList({
+        "Kunden/Bäckerei Müller|ftp|ftp.baeckerei.example|2121|/public html/neu",
+        "Übungsserver|ftp|uebung.example|0|",
+        "Standard SFTP|sftp|sftp.example|0|",
+        "SCP|scp|scp.example|0|",
+        "Implizit|ftps|secure.example|0|",
+        "Explizit|ftp|explicit.example|0|",
+        "DAV|dav|dav.example|0|/dav",
+        "DAV sicher|davs|dav.example|8443|",
+        "Eimer|s3|s3.example|0|",
+    }));
+}
+
+void tst_Exchange::readsCyberduckFilesAndFolders()
+{
+    const ReadResult one = ReadCyberduck(fixture("duck/a-ftp.duck"));
+    QCOMPARE(describe(one), QStringList{"Grüne Seite|ftp|ftp.gruen.example|0|/htdocs"});
+    // A folder is every .duck file in it, by name; other files are passed over.
+    const ReadResult folder = ReadSitesFrom(kFixtures + "/duck");
+    QVERIFY2(folder.ok(), qPrintable(folder.error));
+    QCOMPARE(describe(folder), QStringList({"Grüne Seite|ftp|ftp.gruen.example|0|/htdocs",
+                                            "Kalender|davs|cal.example|0|",
+                                            "Shell|sftp|shell.example|2222|/home/ich",
+                                            "tls.example|ftp|tls.example|0|/"}));
+}
+
+void tst_Exchange::brokenFilesNameFileAndLine_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("xml cut short") << "broken/sitemanager.xml" << "Zeile ";
+    QTest::newRow("bad remote dir") << "broken/badpath.xml" << "Verzeichnis";
+    QTest::newRow("ini line") << "broken/WinSCP.ini" << "Zeile 3";
+    QTest::newRow("ini escape") << "broken/badescape.ini" << "Zeile 1";
+    QTest::newRow("duck cut short") << "broken/bad.duck" << "Zeile ";
+    QTest::newRow("no format") << "broken/noformat.txt" << "kein bekanntes Format";
+    QTest::newRow("missing") << "broken/fehlt.xml" << "fehlt.xml";
+}
+
+void tst_Exchange::brokenFilesNameFileAndLine()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, expected);
+    const ImportPlan plan = PlanImport({kFixtures + "/sitemanager.xml", kFixtures + '/' + file}, kWorkers, {}, true);
+    QVERIFY2(plan.error.contains(QFileInfo(file).fileName()) && plan.error.contains(expected),
+             qPrintable(plan.error));
+    QVERIFY(plan.items.empty());  // the good file is not imported either
+}
+
+void tst_Exchange::mapsSitesToEntries()
+{
+    const std::vector<BookEntry> book = {{0, "Vereinsseite", "ftp://ftp.verein.example/", "/html/verein/", "FtpWorker.so"}};
+    const ImportPlan plan = PlanImport({kFixtures + "/sitemanager.xml"}, kWorkers, book, false);
+    QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
+    QStringList outcome;
+    for (const ImportItem &item : plan.items)
+        outcome << (item.imported ? item.entry.label + " -> " + item.entry.server + " " + item.entry.startDir + " "
+                                        + item.entry.pluginFile
+                                  : item.site.label + ": " + item.reason);
+    QCOMPARE(outcome, QStringList({
+        "Vereinsseite: schon im Serverbook",  // a closing "/" makes no other directory
+        "Kunden/Bäckerei/Bäckerei Müller -> ftp://ftp.baeckerei-mueller.example:2121/ /public html/neu FtpWorker.so",
+        "Kunden/Implizit -> ftp://secure.example:990/ / FtpWorker.so",
+        "Kunden/Explizit -> ftp://explicit.example/ / FtpWorker.so",
+        "Nur SFTP: kein geladener Publishing-Worker für sftp",
+        "Web -> http://www.example/ / HttpWorker.so",
+        "Web sicher -> https://www.example:8443/ C:\\windows\\path HttpsWorker.so",
+        "Eimer: kein geladener Publishing-Worker für s3",
+        "DAV sicher -> https://dav.example/ / HttpsWorker.so",
+        "DAV -> http://dav.example/ / HttpWorker.so",
+        "Wolke: FileZilla-Protokoll 14 hat keine Adresse im Serverbook",
+        "Alte Form -> ftp://old.example/ /a b/c FtpWorker.so",
+    }));
+
+    // Kept without a worker on request; a user name in the host never comes along.
+    const QByteArray withUser = "[Sessions\\Mit%20Konto]\nHostName=ich:geheim@sftp.example\n";
+    QTemporaryDir dir;
+    QFile ini(dir.filePath("WinSCP.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(withUser);
+    ini.close();
+    const ImportPlan kept = PlanImport({ini.fileName()}, kWorkers, {}, true);
+    QCOMPARE(kept.items.size(), size_t(1));
+    QCOMPARE(kept.items[0].entry.server, QStringLiteral("sftp://sftp.example/"));
+    QCOMPARE(kept.items[0].entry.pluginFile, QString());
+    QVERIFY(kept.items[0].imported);
+}
+
+void tst_Exchange::csvIsQuotedAsRfc4180Says()
+{
+    const QByteArray csv = BookToCsv({{0, "Komma, \"Zitat\"", "ftp://a/", "/", "F.so"}, {1, "Zeilen\nbruch", "b", "c", "d"}});
+    QCOMPARE(csv, QByteArray("ordinal,label,server,startdir,pluginfile\r\n"
+                             "0,\"Komma, \"\"Zitat\"\"\",ftp://a/,/,F.so\r\n"
+                             "1,\"Zeilen\nbruch\",b,c,d\r\n"));
+}
+
+// A failure in the middle of the import (here a trigger refusing one label)
+// leaves the book as it was; a second import of the same file adds nothing.
+void tst_Exchange::importIsAllOrNothingAndSkipsDuplicates()
+{
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so", "HttpWorker.so", "HttpsWorker.so"});
+    const QString file = createStore(module.pluginDir(), {{"Alt", "ftp://alt/", "/", "FtpWorker.so"}});
+    auto kelvoBook = [&module](const QStringList &args) {
+        QProcess tool;
+        tool.start(KELVO_TOOLS_DIR "/kelvo-book", QStringList{"--plugin-dir", module.pluginDir()} + args);
+        tool.waitForFinished(20000);
+        return std::make_pair(tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError()));
+    };
+    OutsideConnection outside(file);
+    outside.exec("CREATE TRIGGER refuse BEFORE UPDATE ON Serverbook WHEN NEW.Bezeichnung = 'Web' "
+                 "BEGIN SELECT RAISE(ABORT, 'forced failure'); END");
+    const auto failed = kelvoBook({"import", kFixtures + "/sitemanager.xml"});
+    QCOMPARE(failed.first, 1);
+    QVERIFY2(failed.second.contains("forced failure"), qPrintable(failed.second));
+    QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"1"});
+
+    outside.exec("DROP TRIGGER refuse");
+    const auto dry = kelvoBook({"import", "--dry-run", kFixtures + "/sitemanager.xml"});
+    QVERIFY2(dry.second.contains("9 importiert, 3 übersprungen"), qPrintable(dry.second));
+    QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"1"});
+    const auto done = kelvoBook({"import", kFixtures + "/sitemanager.xml", kFixtures + "/duck"});
+    QCOMPARE(done.first, 0);
+    QVERIFY2(done.second.contains("übersprungen\tNur SFTP\tkein geladener Publishing-Worker für sftp"),
+             qPrintable(done.second));
+    QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"13"});
+    const auto again = kelvoBook({"import", kFixtures + "/sitemanager.xml"});
+    QVERIFY2(again.second.contains("0 importiert, 12 übersprungen"), qPrintable(again.second));
+    QCOMPARE(kelvoBook({"import", kFixtures + "/broken/noformat.txt"}).first, 1);
+}
+
+void tst_Exchange::exportForFileZillaReadsBackTheSameBook()
+{
+    const std::vector<BookEntry> book = {
+        {0, "Vereinsseite", "ftp://ftp.verein.example/", "/html/verein", "FtpWorker.so"},
+        {1, "Kunden/Bäckerei/Müller", "ftp://mueller.example:2121/", "/public html/neu", "FtpWorker.so"},
+        {2, "Kunden/Schmidt", "https://schmidt.example/", "C:\\web\\root", "HttpsWorker.so"},
+        {3, "Lokal", "/srv/www", "/srv/www", "FileWorker.so"},
+        {4, "a//b", "http://www.example/", "/", "HttpWorker.so"},
+        {5, " Leer am Rand/x", "http://rand.example/", "/", "HttpWorker.so"},
+        {6, "Kunden/Zurück", "ftp://zurueck.example/", "/", "FtpWorker.so"},
+    };
+    int leftOut = 0;
+    const QByteArray xml = WriteFileZilla(book, &leftOut);
+    QCOMPARE(leftOut, 1);
+    QVERIFY(xml.contains("<FileZilla3 version=\"3.30.0\">"));
+    QVERIFY(!xml.contains("Pass"));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("sitemanager.xml"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(xml);
+    file.close();
+    const ImportPlan plan = PlanImport({file.fileName()}, kWorkers, {}, false);
+    QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
+    QStringList before, after;
+    for (const BookEntry &entry : book) {
+        if (entry.label != "Lokal")
+            before << entry.label + '|' + entry.server + '|' + entry.startDir + '|' + entry.pluginFile;
+    }
+    for (const ImportItem &item : plan.items)
+        after << item.entry.label + '|' + item.entry.server + '|' + item.entry.startDir + '|' + item.entry.pluginFile;
+    QCOMPARE(after, before);
+}
+
+// "Importieren …" and "Exportieren …" in the selection dialog's context menu.
+void tst_Exchange::dialogImportsAndExports()
+{
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so", "HttpWorker.so", "HttpsWorker.so"});
+    createStore(module.pluginDir(), {{"Alt", "ftp://alt/", "/", "FtpWorker.so"}, {"Lokal", "/srv", "/srv", ""}});
+    QTemporaryDir dir;
+    QString summary;
+    whenModal([&](QWidget *book) {
+        auto chooseFile = [book](const QString &path) {
+            whenModal([path](QWidget *dialog) {
+                auto *files = qobject_cast<QFileDialog *>(dialog);
+                QVERIFY(files);
+                files->selectFile(path);
+                static_cast<QDialog *>(files)->accept();
+            }, book);
+        };
+        whenPopup([&](QWidget *menu) {
+            chooseFile(kFixtures + "/sitemanager.xml");
+            whenModalIs([](QWidget *top) { return qobject_cast<QMessageBox *>(top); }, [&summary](QWidget *box) {
+                summary = qobject_cast<QMessageBox *>(box)->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            });
+            chooseMenuEntry(menu, "Importieren …");
+        });
+        openContextMenuByKey(book);
+        QCOMPARE(listLines(book).size(), 11);
+
+        whenPopup([&](QWidget *menu) {
+            whenModal([&dir](QWidget *dialog) {
+                auto *files = qobject_cast<QFileDialog *>(dialog);
+                QVERIFY(files);
+                files->selectNameFilter("FileZilla-Servermanager (*.xml)");
+                files->selectFile(dir.filePath("export.xml"));
+                whenModalIs([](QWidget *top) { return qobject_cast<QMessageBox *>(top); },
+                            [](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); });
+                static_cast<QDialog *>(files)->accept();
+            }, book);
+            chooseMenuEntry(menu, "Exportieren …");
+        });
+        openContextMenuByKey(book);
+        click(book, 2);
+    });
+    module.select();
+    QVERIFY2(summary.startsWith("9 Einträge importiert, 3 übersprungen.") && summary.contains("Wolke:"),
+             qPrintable(summary));
+    const ReadResult exported = ReadSitesFrom(dir.filePath("export.xml"));
+    QVERIFY2(exported.ok(), qPrintable(exported.error));
+    QCOMPARE(exported.sites.size(), size_t(10));  // the local path is left out
+}
+
+QTEST_MAIN(tst_Exchange)
+#include "tst_exchange.moc"
