@@ -1,4 +1,5 @@
-# The two commands of the README: `make demo` and `make check`.
+# The two commands of the README: `make demo` and `make check`; and
+# `make package` for a Debian package.
 # `make check SANITIZE=1` builds with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-asan/ and runs the same tests there,
 # plus a bounded fuzz run of the address parser.
@@ -17,7 +18,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 TEST_ENV :=
 endif
 
-.PHONY: deps build check demo clean
+.PHONY: deps build check demo package clean
 deps:
 	@bash scripts/install-deps.sh
 
@@ -30,6 +31,10 @@ check: build
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
+
+# A Debian package of the installed tree, in $(BUILD)/.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf build build-asan

@@ -12,6 +12,7 @@ packages=(
   qt6-qpa-plugins                 # the offscreen platform for tests and pictures
   libsqlite3-dev sqlite3          # raw scans in the benchmarks, inspection by hand
   fonts-dejavu-core               # text in offscreen pictures
+  dpkg-dev                        # make package: dpkg-shlibdeps computes the dependencies
 )
 
 missing=()

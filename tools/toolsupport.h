@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCoreApplication>
+#include <QDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -40,10 +41,19 @@ inline int finishOutput(const QString &tool, int rc)
     return 1;
 }
 
+// The plug-in directory a tool uses without --plugin-dir: plugins/ beside the
+// program in a build tree, the host's plug-in folder of an installed tree.
+inline QString defaultPluginDir()
+{
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    if (programDir.exists(QStringLiteral("plugins")))
+        return programDir.filePath(QStringLiteral("plugins"));
+    return QDir::cleanPath(programDir.filePath(QStringLiteral(KELVO_INSTALLED_PLUGIN_DIR)));
+}
+
 inline QCommandLineOption pluginDirOption()
 {
     return QCommandLineOption(QStringLiteral("plugin-dir"),
-                              QStringLiteral("The plug-in directory (default: plugins/ beside this program)."),
-                              QStringLiteral("DIR"),
-                              QCoreApplication::applicationDirPath() + QStringLiteral("/plugins"));
+                              QStringLiteral("The plug-in directory (default: %1).").arg(defaultPluginDir()),
+                              QStringLiteral("DIR"), defaultPluginDir());
 }

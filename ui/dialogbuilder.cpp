@@ -93,8 +93,18 @@ QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTempl
 
     QHash<int, QWidget *> controls;
     QWidget *previousTabStop = nullptr;
+    // As a Windows dialog tells a screen reader, a field is named by the
+    // static text or group box just before it in the template.
+    QString pendingName;
     for (const ControlTemplate &c : t.controls) {
         QWidget *widget = createControl(c, dialog);
+        if (c.kind == ControlKind::Static || c.kind == ControlKind::GroupBox) {
+            pendingName = QString::fromUtf8(c.text);
+        } else {
+            if (c.kind != ControlKind::PushButton && !pendingName.isEmpty())
+                widget->setAccessibleName(pendingName);
+            pendingName.clear();
+        }
         QRect geometry = units.rect(c);
         // A drop-down list's height in the template includes its open list.
         if (c.kind == ControlKind::ComboBox)

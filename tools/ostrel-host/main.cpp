@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDialog>
+#include <QFileInfo>
 #include <QDir>
 #include <QTimer>
 #include <QWidget>
@@ -141,7 +142,10 @@ int main(int argc, char *argv[])
     }
     if (isHeadless()) {
         err() << "No display: showing the dialog offscreen, saving a picture and cancelling." << Qt::endl;
-        pictureAndCancelModalDialogs(QApplication::applicationDirPath() + '/' + command);
+        // Beside the program in a build tree; an installed one's folder is not ours to write.
+        const QFileInfo programDir(QApplication::applicationDirPath());
+        pictureAndCancelModalDialogs((programDir.isWritable() ? programDir.filePath() : QDir::tempPath()) + '/'
+                                     + command);
     }
     if (command == QLatin1String("about")) {
         book->ShowPluginDialog();
