@@ -3,14 +3,26 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
-// Writes a store file with n rows straight through SQLite, labels in an order
-// that differs from their sorted order.
+// Writes a store file of n rows straight through SQLite, with labels as
+// people write them: mixed case, umlauts and ß, digits, some duplicates, in
+// an order unrelated to their sorted order. The same n gives the same file.
 void writeBenchStore(const QString &file, int rows);
 
-// Scans every label of the file with the raw SQLite C API: the floor that the
-// store's listing is measured against. Returns how many labels it read.
+// Opens the file on a fresh connection and scans every rowid and label with
+// the raw SQLite C API: the floor the listing is measured against. Returns
+// how many labels it read.
 int rawLabelScan(const QString &file);
 
-// Best wall time in milliseconds of repeats runs of fn.
-double bestOfMs(int repeats, const std::function<void()> &fn);
+// Wall time of fn in milliseconds.
+double timeMs(const std::function<void()> &fn);
+
+// Median, minimum and maximum of a series.
+struct Spread {
+    double median, min, max;
+};
+Spread spreadOf(std::vector<double> values);
+
+// Peak resident memory of this process so far, in MB.
+double peakRssMb();

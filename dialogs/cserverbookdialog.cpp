@@ -60,25 +60,42 @@ void CServerBookDialog::Refill()
         return;
     // Read first: a listing that fails leaves the list as it was, with the
     // selected line's details checked again.
-    std::vector<SortedLinesModel::Line> lines;
+    CServerBookStore::Labels labels;
     if (m_pStore) {
-        std::vector<CServerBookStore::ListedEntry> entries;
         try {
-            entries = m_pStore->ListAll();
+            labels = m_pStore->ListLabels();
         } catch (...) {
             ShowDetails();
             throw;
         }
-        lines.reserve(entries.size());
-        for (auto &entry : entries)
-            lines.push_back({std::move(entry.label), entry.ordinal});
     }
     list->ResetContent();
-    list->AddLines(std::move(lines));
-    list->SetCurSel(0);
-    // A change racing the listing leaves the placeholders; the next click or
-    // OK finds it.
+    list->AddTexts(std::move(labels.text), labels.ends);
+    ShowFirst();
+}
+
+// Selects the alphabetically first entry and shows it. A change racing the
+// listing leaves the placeholders; the next click or OK finds it.
+void CServerBookDialog::ShowFirst()
+{
+    if (CListBox *list = GetListBox(EntryList))
+        list->SetCurSel(0);
     ShowDetails();
+}
+
+// After the dialog's own change the list takes it in place while the store's
+// listing still covers the table; when another program changed the table
+// meanwhile, the whole book is listed afresh, so every line still leads to
+// its own row.
+void CServerBookDialog::TakeIn(const std::function<void(CListBox *)> &change)
+{
+    CListBox *list = GetListBox(EntryList);
+    if (list && m_pStore->ListingCurrent()) {
+        change(list);
+        ShowFirst();
+    } else {
+        Refill();
+    }
 }
 
 // Makes the selected line's entry the result and shows it. False when the
@@ -138,14 +155,18 @@ void CServerBookDialog::DeleteEntry()
     m_pStore->MoveFirst();
     if (m_pStore->IsBOF() || m_pStore->IsEOF())
         return;
-    m_pStore->Move(list->GetItemData(selected));
+    const qint32 ordinal = list->GetItemData(selected);
+    m_pStore->Move(ordinal);
     // Deletes only the row the line was listed for, and only while it still
     // holds the line's label.
     if (!m_pStore->DeleteCurrent(list->GetText(selected))) {
         EntryGone();
         return;
     }
-    Refill();
+    TakeIn([selected, ordinal](CListBox *lines) {
+        lines->RemoveLine(selected);
+        lines->CloseGap(ordinal);
+    });
 }
 
 void CServerBookDialog::NewEntry()
@@ -153,9 +174,11 @@ void CServerBookDialog::NewEntry()
     CNewEntryDialog dialog;
     dialog.m_pPluginArray = GetCurrentPluginArray();
     if (dialog.DoModal() == IDOK && m_pStore) {
-        m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
-                         dialog.m_strPluginFile);
-        Refill();
+        const qint64 row = m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
+                                            dialog.m_strPluginFile);
+        TakeIn([this, row, &dialog](CListBox *lines) {
+            lines->InsertListed(dialog.m_strLabel, m_pStore->OrdinalOf(row));
+        });
     }
 }
 
@@ -289,7 +312,10 @@ void CServerBookDialog::EditEntry()
         return;
     }
     const qint64 row = m_pStore->CurrentRowId();
-    Refill();
+    TakeIn([selected, ordinal, &dialog](CListBox *lines) {
+        lines->RemoveLine(selected);
+        lines->InsertListed(dialog.m_strLabel, ordinal);
+    });
     SelectRow(row);
 }
 
@@ -311,7 +337,7 @@ void CServerBookDialog::DuplicateEntry()
         return;
     }
     const qint64 row = m_pStore->Append(label, m_strServer, m_strStartDir, m_strPluginFile);
-    Refill();
+    TakeIn([this, row, &label](CListBox *lines) { lines->InsertListed(label, m_pStore->OrdinalOf(row)); });
     SelectRow(row);
 }
 
@@ -320,13 +346,9 @@ void CServerBookDialog::SelectRow(qint64 rowid)
 {
     CListBox *list = GetListBox(EntryList);
     const int ordinal = m_pStore ? m_pStore->OrdinalOf(rowid) : -1;
-    if (!list || ordinal == -1)
+    const int line = list && ordinal != -1 ? list->FindItemData(ordinal) : -1;
+    if (line == -1)
         return;
-    for (int line = 0; line < list->GetCount(); ++line) {
-        if (list->GetItemData(line) == ordinal) {
-            list->SetCurSel(line);
-            ShowDetails();
-            return;
-        }
-    }
+    list->SetCurSel(line);
+    ShowDetails();
 }

@@ -4,6 +4,9 @@
 
 #include <QString>
 
+#include <functional>
+
+class CListBox;
 class CServerBookStore;
 
 // Lists the server book's entries by label, shows the selected entry's
@@ -39,6 +42,8 @@ protected:
 
 private:
     void Refill();
+    void ShowFirst();
+    void TakeIn(const std::function<void(CListBox *)> &change);
     bool ShowDetails();
     void EntryGone();
     void UpdateDeleteButton();

@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ make pkg-config
   clang libclang-rt-14-dev        # sanitizer build and the address-parser fuzzer
   qt6-base-dev                    # Qt Core, Gui, Widgets, Sql, Test
+  libicu-dev                      # the list's collation sort, with ICU as QCollator uses it
   libqt6sql6-sqlite               # the QSQLITE driver
   qt6-qpa-plugins                 # the offscreen platform for tests and pictures
   libsqlite3-dev sqlite3          # raw scans in the benchmarks, inspection by hand

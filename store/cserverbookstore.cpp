@@ -54,6 +54,50 @@ QString columnText(sqlite3_stmt *statement, int column)
                              sqlite3_column_bytes(statement, column));
 }
 
+// Decodes one label into out and returns the UTF-16 units written, exactly as
+// QString::fromUtf8 would: valid UTF-8 is decoded here, a byte at a time, at
+// several times the speed of a general decoder; anything else (an invalid
+// sequence, a leading byte order mark, which fromUtf8 drops) goes to
+// fromUtf8 itself. out must have room for bytes.size() units.
+qsizetype decodeLabel(QChar *out, QByteArrayView bytes)
+{
+    const auto *in = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype size = bytes.size();
+    auto fallback = [&] {
+        const QString decoded = QString::fromUtf8(bytes);
+        std::copy(decoded.cbegin(), decoded.cend(), out);
+        return decoded.size();
+    };
+    if (size >= 3 && in[0] == 0xEF && in[1] == 0xBB && in[2] == 0xBF)
+        return fallback();
+    auto continuation = [&](qsizetype at) { return at < size && (in[at] & 0xC0) == 0x80; };
+    QChar *written = out;
+    for (qsizetype i = 0; i < size;) {
+        const uchar lead = in[i];
+        if (lead < 0x80) {
+            *written++ = QChar(lead);
+            ++i;
+        } else if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1)) {
+            *written++ = QChar(char16_t((lead & 0x1F) << 6 | (in[i + 1] & 0x3F)));
+            i += 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)
+                   && !(lead == 0xE0 && in[i + 1] < 0xA0) && !(lead == 0xED && in[i + 1] > 0x9F)) {
+            *written++ = QChar(char16_t((lead & 0x0F) << 12 | (in[i + 1] & 0x3F) << 6 | (in[i + 2] & 0x3F)));
+            i += 3;
+        } else if (lead >= 0xF0 && lead <= 0xF4 && continuation(i + 1) && continuation(i + 2) && continuation(i + 3)
+                   && !(lead == 0xF0 && in[i + 1] < 0x90) && !(lead == 0xF4 && in[i + 1] > 0x8F)) {
+            const char32_t code = char32_t(lead & 0x07) << 18 | char32_t(in[i + 1] & 0x3F) << 12
+                                  | char32_t(in[i + 2] & 0x3F) << 6 | char32_t(in[i + 3] & 0x3F);
+            *written++ = QChar::highSurrogate(code);
+            *written++ = QChar::lowSurrogate(code);
+            i += 4;
+        } else {
+            return fallback();
+        }
+    }
+    return written - out;
+}
+
 QString causeOf(const QSqlError &error)
 {
     const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
@@ -146,6 +190,10 @@ void CServerBookStore::Open(const QString &file)
         QSqlQuery probe = query(QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(kFields, kTable));
         exec(probe);
         requireListableTable();
+        // The listing reads every page once, in order: a page cache would
+        // only hold memory a large book's sort needs.
+        QSqlQuery cache = query(QStringLiteral("PRAGMA cache_size = -256"));
+        exec(cache);
     } catch (...) {
         Close();
         throw;
@@ -378,6 +426,13 @@ qint64 CServerBookStore::Append(const QString &label, const QString &server, con
     WriteTransaction transaction(*this);
     const qint64 rowid = appendRow({label, server, startDir, pluginFile});
     transaction.commit();
+    // A new row normally comes last in rowid order, and the listing takes it
+    // in; one that does not retires the listing.
+    if (m_haveRows && (m_rowids.empty() || rowid > m_rowids.back()))
+        m_rowids.push_back(rowid);
+    else
+        m_haveRows = false;
+    m_rowLoaded = false;
     return rowid;
 }
 
@@ -387,6 +442,8 @@ void CServerBookStore::AppendAll(const std::vector<QStringList> &rows)
     for (const QStringList &row : rows)
         appendRow(row);
     transaction.commit();
+    m_haveRows = false;
+    m_rowLoaded = false;
 }
 
 // The row is first stored empty and then filled, as other programs on the
@@ -406,7 +463,10 @@ qint64 CServerBookStore::appendRow(const QStringList &texts)
 
 bool CServerBookStore::DeleteCurrent(const std::optional<QString> &expectedLabel)
 {
-    return changeCurrentRow(QStringLiteral("DELETE FROM %1").arg(kTable), {}, expectedLabel);
+    if (!changeCurrentRow(QStringLiteral("DELETE FROM %1").arg(kTable), {}, expectedLabel))
+        return false;
+    m_rowids.erase(m_rowids.begin() + m_pos);
+    return true;
 }
 
 bool CServerBookStore::UpdateCurrent(const std::optional<QString> &expectedLabel, const QString &label,
@@ -525,16 +585,43 @@ bool CServerBookStore::PositionAt(int ordinal)
 
 std::vector<CServerBookStore::ListedEntry> CServerBookStore::ListAll()
 {
-    // The listing is the one operation whose cost grows with the table, so it
-    // runs one statement on SQLite's own handle instead of paying QSqlQuery's
-    // per-value QVariant round trip for every row.
+    const Labels labels = ListLabels();
     std::vector<ListedEntry> entries;
-    entries.reserve(m_rowids.size());
-    scan(kListingColumns, [&entries](sqlite3_stmt *statement) {
-        entries.push_back({columnText(statement, 1), int(entries.size())});
-    });
-    m_pos = qsizetype(m_rowids.size());
+    entries.reserve(labels.ends.size());
+    for (size_t i = 0; i < labels.ends.size(); ++i) {
+        const quint32 start = i ? labels.ends[i - 1] : 0;
+        entries.push_back({labels.text.mid(start, labels.ends[i] - start), int(i)});
+    }
     return entries;
+}
+
+CServerBookStore::Labels CServerBookStore::ListLabels()
+{
+    // The listing is the one operation whose cost grows with the table: one
+    // statement on SQLite's own handle, every label decoded straight into one
+    // string, no object per row.
+    Labels labels;
+    labels.ends.reserve(m_rowids.size());
+    qsizetype used = 0;
+    scan(kListingColumns, [&](sqlite3_stmt *statement) {
+        const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
+        const qsizetype size = sqlite3_column_bytes(statement, 1);
+        // UTF-8 never gives more UTF-16 units than it has bytes.
+        if (labels.text.size() - used < size)
+            labels.text.resize(std::max(used + size, labels.text.size() + labels.text.size() / 2 + 4096));
+        used += decodeLabel(labels.text.data() + used, QByteArrayView(bytes, size));
+        labels.ends.push_back(quint32(used));
+    });
+    labels.text.truncate(used);
+    // Gives back what growing left over: a large book's sort needs the room.
+    labels.text.squeeze();
+    m_pos = qsizetype(m_rowids.size());
+    return labels;
+}
+
+bool CServerBookStore::ListingCurrent()
+{
+    return m_haveRows && dataVersion() == m_listedVersion;
 }
 
 sqlite3 *CServerBookStore::sqliteHandle() const

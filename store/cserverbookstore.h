@@ -73,7 +73,8 @@ public:
     void AppendAll(const std::vector<QStringList> &rows);
     // Deletes the current row if it is still the row of the listing and, given
     // a label, still holds that label; in one transaction with the check.
-    // False when nothing was deleted because the row is gone or changed.
+    // False when nothing was deleted because the row is gone or changed. The
+    // listing then leaves the row out: the ordinals after it move down by one.
     bool DeleteCurrent(const std::optional<QString> &expectedLabel = std::nullopt);
     // Sets the current row's four fields in one statement, on the same
     // terms as DeleteCurrent. False when nothing was written.
@@ -97,6 +98,17 @@ public:
     // Every row's label with its ordinal, in cursor order; leaves the cursor
     // after the last row.
     std::vector<ListedEntry> ListAll();
+    // The same listing in one string: the labels back to back, label i (of
+    // ordinal i) ending at ends[i]. What a large book is listed with.
+    struct Labels {
+        QString text;
+        std::vector<quint32> ends;
+    };
+    Labels ListLabels();
+    // Whether the last listing still covers the table exactly: the store's own
+    // changes since were taken into it (a new row at the end, a deleted one
+    // left out, ordinals after it one less) and no other program committed.
+    bool ListingCurrent();
 
 private:
     class WriteTransaction;

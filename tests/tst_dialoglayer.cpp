@@ -86,9 +86,12 @@ private slots:
     void throwingHandlerIsShownAndTheDialogGoesOn();
     void notificationsFollowTheUserOnly();
     void listKeepsOneLineSelected();
+    void selectingAFarLineScrollsToIt();
 
     void sortedInsertion();
+    void batchFillEqualsOneByOne_data();
     void batchFillEqualsOneByOne();
+    void inPlaceChangesEqualAFreshListing();
     void comboStartsWithoutSelection();
 
     void messageBoxes_data();
@@ -318,6 +321,30 @@ void tst_DialogLayer::listKeepsOneLineSelected()
     QCOMPARE(dialog.DoModal(), 2);
 }
 
+// A large list is laid out a batch at a time; a line selected beyond the
+// first batch is still scrolled into view.
+void tst_DialogLayer::selectingAFarLineScrollsToIt()
+{
+    LayerDialog dialog;
+    whenModal([](QWidget *d) {
+        auto *list = child<CListBox>(d, 200);
+        QString texts;
+        std::vector<quint32> ends;
+        for (int i = 0; i < 20000; ++i) {
+            texts += QStringLiteral("Eintrag %1").arg(i, 5, 10, QChar('0'));
+            ends.push_back(quint32(texts.size()));
+        }
+        list->AddTexts(texts, ends);
+        list->SetCurSel(15000);
+        QCOMPARE(list->GetText(15000), QStringLiteral("Eintrag 15000"));
+        const QRect line = list->visualRect(list->model()->index(15000, 0));
+        QVERIFY(line.isValid());
+        QVERIFY(list->viewport()->rect().intersects(line));
+        QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 2);
+}
+
 void tst_DialogLayer::sortedInsertion()
 {
     SortedLinesModel lines;
@@ -340,31 +367,120 @@ void tst_DialogLayer::sortedInsertion()
     QVERIFY(!lines.SetItemData(-1, 5));
 }
 
+// The listing's sort (ICU sort keys on two threads) against one-by-one
+// insertion with QCollator, on words that stress German collation: umlauts
+// and ß, case variants, digits, duplicates, long shared prefixes (decided
+// beyond the keys' inline part), empty and ignorable texts. Large rounds take
+// the two-thread path.
+void tst_DialogLayer::batchFillEqualsOneByOne_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("small") << 50 << 20;
+    QTest::newRow("two threads") << 6000 << 2;
+}
+
 void tst_DialogLayer::batchFillEqualsOneByOne()
 {
-    const QStringList words = {"Server", "server", "Übung", "ubung", "Ost", "öst", "", "FTP", "ftp", "Zeta"};
+    QFETCH(int, lines);
+    QFETCH(int, rounds);
+    const QStringList words = {"Server", "server", "Übung", "ubung", "Ost", "öst", "", "FTP", "ftp", "Zeta",
+                               "Straße", "STRASSE", "strasse", "Maße", "Masse", "10", "9", "a1", "A01", "Ärger",
+                               "Aerger", "Gemeindeverwaltung Bäckerstraße Nord", "gemeindeverwaltung bäckerstrasse nord",
+                               "Gemeindeverwaltung Bäckerstraße Süd", QString(QChar(0x200B)), "x" + QString(QChar(0x200B))};
     auto *random = QRandomGenerator::global();
-    for (int round = 0; round < 20; ++round) {
-        SortedLinesModel oneByOne, batch;
+    for (int round = 0; round < rounds; ++round) {
+        SortedLinesModel oneByOne, batch, listing;
         // Some lines already present, then a batch of many, with duplicates.
         const int present = random->bounded(5);
         for (int i = 0; i < present; ++i) {
             const QString text = words[random->bounded(words.size())];
-            oneByOne.SetItemData(oneByOne.AddString(text), -i);
-            batch.SetItemData(batch.AddString(text), -i);
+            oneByOne.SetItemData(oneByOne.AddString(text), -i - 1);
+            batch.SetItemData(batch.AddString(text), -i - 1);
         }
-        std::vector<SortedLinesModel::Line> lines;
-        for (int i = 0; i < 50; ++i) {
-            const QString text = words[random->bounded(words.size())] + (random->bounded(3) ? "" : " 1");
-            lines.push_back({text, i});
+        std::vector<SortedLinesModel::Line> added;
+        QString texts;
+        std::vector<quint32> ends;
+        for (int i = 0; i < lines; ++i) {
+            QString text = words[random->bounded(words.size())];
+            if (random->bounded(3) == 0)
+                text += QStringLiteral(" %1").arg(random->bounded(20));
+            added.push_back({text, i});
             oneByOne.SetItemData(oneByOne.AddString(text), i);
+            texts += text;
+            ends.push_back(quint32(texts.size()));
         }
-        batch.AddLines(lines);
+        batch.AddLines(added);
+        listing.AddTexts(texts, ends);
         QCOMPARE(batch.GetCount(), oneByOne.GetCount());
-        for (int i = 0; i < batch.GetCount(); ++i) {
+        QCOMPARE(listing.GetCount(), lines);
+        for (int i = 0, l = 0; i < batch.GetCount(); ++i) {
             QCOMPARE(batch.GetText(i), oneByOne.GetText(i));
             QCOMPARE(batch.GetItemData(i), oneByOne.GetItemData(i));
+            if (oneByOne.GetItemData(i) < 0)
+                continue;  // lines present before are not in the listing
+            QCOMPARE(listing.GetText(l), oneByOne.GetText(i));
+            QCOMPARE(listing.GetItemData(l), oneByOne.GetItemData(i));
+            ++l;
         }
+    }
+}
+
+// The in-place changes after the dialog's own add, edit and delete give the
+// list a full listing of the changed table would give.
+void tst_DialogLayer::inPlaceChangesEqualAFreshListing()
+{
+    const QStringList words = {"Müller", "müller", "Mueller", "Übung", "ubung", "", "Straße", "strasse", "Z"};
+    auto *random = QRandomGenerator::global();
+    QStringList table;  // the labels in row order; the index is the ordinal
+    for (int i = 0; i < 60; ++i)
+        table << words[random->bounded(words.size())];
+    auto lines = [](const SortedLinesModel &model) {
+        QStringList result;
+        for (int i = 0; i < model.GetCount(); ++i)
+            result << model.GetText(i) + '=' + QString::number(model.GetItemData(i));
+        return result;
+    };
+    auto fresh = [&lines](const QStringList &labels) {
+        SortedLinesModel model;
+        QString texts;
+        std::vector<quint32> ends;
+        for (const QString &label : labels) {
+            texts += label;
+            ends.push_back(quint32(texts.size()));
+        }
+        model.AddTexts(texts, ends);
+        return lines(model);
+    };
+    SortedLinesModel live;
+    {
+        QString texts;
+        std::vector<quint32> ends;
+        for (const QString &label : table) {
+            texts += label;
+            ends.push_back(quint32(texts.size()));
+        }
+        live.AddTexts(texts, ends);
+    }
+    for (int step = 0; step < 100; ++step) {
+        const int action = random->bounded(3);
+        if (action == 0 || table.isEmpty()) {  // add: a new row at the end
+            const QString label = words[random->bounded(words.size())];
+            table << label;
+            live.InsertListed(label, qint32(table.size() - 1));
+        } else {
+            const int line = random->bounded(live.GetCount());
+            const qint32 ordinal = live.GetItemData(line);
+            live.RemoveLine(line);
+            if (action == 1) {  // delete
+                table.removeAt(ordinal);
+                live.CloseGap(ordinal);
+            } else {  // edit the label
+                table[ordinal] = words[random->bounded(words.size())];
+                live.InsertListed(table[ordinal], ordinal);
+            }
+        }
+        QCOMPARE(lines(live), fresh(table));
     }
 }
 

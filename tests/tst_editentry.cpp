@@ -84,6 +84,7 @@ private slots:
     void oneBackupPerCallAndNoneForReading();
     void failingBackupStopsTheChange();
     void restoreByAnotherProgramCountsAsChange();
+    void ownChangesUpdateTheListInPlace();
 };
 
 void tst_EditEntry::contextMenuOpensEveryWay_data()
@@ -359,6 +360,41 @@ void tst_EditEntry::restoreByAnotherProgramCountsAsChange()
         clickLine(book, 1);
         QCOMPARE(gone, 1);
         QCOMPARE(listLines(book), QStringList({"Anfang", "Mitte", "Zuletzt"}));
+        click(book, 2);
+    });
+    module.select();
+}
+
+// The dialog's own add and delete change the list in place, with every line
+// still leading to its row; after another program's change it lists afresh.
+void tst_EditEntry::ownChangesUpdateTheListInPlace()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kRows);
+    whenModal([&file](QWidget *book) {
+        QSignalSpy relisted(child<QListView>(book, List)->model(), &QAbstractItemModel::modelReset);
+        whenModal([](QWidget *question) {
+            QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+        }, book);
+        clickLine(book, 0);  // Anfang, the second row: the rows after it move up
+        click(book, Delete);
+        whenPopup([](QWidget *menu) { chooseMenuEntry(menu, "Duplizieren"); });
+        clickLine(book, 0);
+        rightClickLine(book, 0);
+        QCOMPARE(relisted.count(), 0);
+        QCOMPARE(listLines(book), QStringList({"Mitte", "Mitte (Kopie)", "Zuletzt"}));
+        for (int line = 0; line < 3; ++line) {
+            clickLine(book, line);
+            QCOMPARE(details(book)[0], line == 2 ? QStringLiteral("https://zuletzt.example.com/")
+                                                 : QStringLiteral("ftp://mitte.example.com/m/"));
+        }
+
+        OutsideConnection(file).exec("INSERT INTO Serverbook VALUES ('Fremd', 'ftp://fremd/', '/', '')");
+        whenPopup([](QWidget *menu) { chooseMenuEntry(menu, "Duplizieren"); });
+        whenModal([](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); }, book);  // the entry is reported changed
+        rightClickLine(book, 2);
+        QVERIFY(relisted.count() > 0);
+        QCOMPARE(listLines(book), QStringList({"Fremd", "Mitte", "Mitte (Kopie)", "Zuletzt"}));
         click(book, 2);
     });
     module.select();

@@ -28,6 +28,7 @@ private slots:
     void outsideChangesRetireTheListing_data();
     void outsideChangesRetireTheListing();
     void ownChangesKeepTheListing();
+    void listingDecodesAsFieldsDo();
     void deleteChecksTheLabel();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
@@ -226,21 +227,52 @@ void tst_Store::outsideChangesRetireTheListing()
     QCOMPARE(store.GetFieldText("Bezeichnung"), after.last().section('|', 1));
 }
 
-// The store's own changes keep the listing: other rows stay where they were,
-// and a row it deleted is gone.
+// The store's own changes keep the listing current, as a new listing would
+// give it: a new row at the end, a deleted row left out with the ordinals
+// after it one less.
 void tst_Store::ownChangesKeepTheListing()
 {
     const QString file = createStore(m_dir->path(), kFourRows);
     CServerBookStore store;
     store.Open(file);
     store.ListAll();
-    store.Append("e4", "ftp://e4/", "/4", "");
+    const qint64 added = store.Append("e4", "ftp://e4/", "/4", "");
+    QVERIFY(store.ListingCurrent());
+    QCOMPARE(store.OrdinalOf(added), 4);
     QVERIFY(store.PositionAt(1));
     QVERIFY(store.DeleteCurrent(QStringLiteral("e1")));
-    QVERIFY(!store.PositionAt(1));
-    QVERIFY(store.PositionAt(2));
+    QVERIFY(store.ListingCurrent());
+    QVERIFY(store.PositionAt(1));
     QCOMPARE(store.GetFieldText("Servername"), QStringLiteral("ftp://e2/"));
+    QCOMPARE(store.OrdinalOf(added), 3);
     QCOMPARE(labels(store.ListAll()), QStringList({"e0:0", "e2:1", "e3:2", "e4:3"}));
+
+    // Another program's commit ends it.
+    OutsideConnection(file).exec("UPDATE Serverbook SET Servername = 'x' WHERE Bezeichnung = 'e0'");
+    QVERIFY(!store.ListingCurrent());
+}
+
+// The one-string listing decodes every label exactly as a row's field is
+// read, whatever bytes another program stored.
+void tst_Store::listingDecodesAsFieldsDo()
+{
+    const QString file = createStore(m_dir->path());
+    OutsideConnection outside(file);
+    const QList<const char *> stored = {
+        "X'DC62756E67'", "X'EFBBBF41'", "X'41E282'", "X'410042'", "X'F09F9880'", "''", "NULL", "X'C0AF'",
+        "X'EDA080'", "X'C3BC6265722D7374726173C39F65'", "X'E282AC'", "X'F4908080'", "X'E080AF'", "X'F08F8080'",
+        "X'C2'", "X'80'", "X'41EFBBBF'", "X'F48FBFBF'", "X'EE8080'"};
+    for (const char *label : stored)
+        outside.exec(QStringLiteral("INSERT INTO Serverbook (Bezeichnung) VALUES (CAST(%1 AS TEXT))").arg(label));
+    CServerBookStore store;
+    store.Open(file);
+    const CServerBookStore::Labels labels = store.ListLabels();
+    QCOMPARE(labels.ends.size(), size_t(stored.size()));
+    for (int i = 0; i < stored.size(); ++i) {
+        QVERIFY(store.PositionAt(i));
+        const quint32 start = i ? labels.ends[size_t(i) - 1] : 0;
+        QCOMPARE(labels.text.mid(start, labels.ends[size_t(i)] - start), store.GetFieldText("Bezeichnung"));
+    }
 }
 
 // A delete names the label it expects; a row holding another one stays.

@@ -4,6 +4,10 @@
 #include <QKeyEvent>
 #include <QScopedValueRollback>
 
+namespace {
+constexpr int kLayoutBatch = 2000;
+}
+
 CListBox::CListBox(QWidget *parent)
     : QListView(parent), SortedLinesControl(new SortedLinesModel(this))
 {
@@ -12,10 +16,45 @@ CListBox::CListBox(QWidget *parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Every line is one line of text: uniform sizes keep large books fast.
     setUniformItemSizes(true);
+    // A large book is laid out a batch at a time, so the list is painted
+    // after its first batch instead of after every line; the rest follows
+    // between events.
+    setLayoutMode(QListView::Batched);
+    setBatchSize(kLayoutBatch);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!m_settingFromCode)
             emit selectionChangedByUser();
     });
+}
+
+int CListBox::AddString(const QString &text)
+{
+    const QScopedValueRollback guard(m_settingFromCode, true);
+    return SortedLinesControl::AddString(text);
+}
+
+void CListBox::AddLines(std::vector<SortedLinesModel::Line> lines)
+{
+    const QScopedValueRollback guard(m_settingFromCode, true);
+    SortedLinesControl::AddLines(std::move(lines));
+}
+
+void CListBox::AddTexts(QString texts, const std::vector<quint32> &ends)
+{
+    const QScopedValueRollback guard(m_settingFromCode, true);
+    SortedLinesControl::AddTexts(std::move(texts), ends);
+}
+
+int CListBox::InsertListed(const QString &text, qint32 data)
+{
+    const QScopedValueRollback guard(m_settingFromCode, true);
+    return SortedLinesControl::InsertListed(text, data);
+}
+
+void CListBox::RemoveLine(int index)
+{
+    const QScopedValueRollback guard(m_settingFromCode, true);
+    SortedLinesControl::RemoveLine(index);
 }
 
 void CListBox::ResetContent()
@@ -39,6 +78,12 @@ void CListBox::SetCurSel(int index)
     }
     const QModelIndex line = m_lines->index(index);
     setCurrentIndex(line);
+    // A line beyond the first batch may not have its place yet.
+    if (index >= kLayoutBatch) {
+        setLayoutMode(QListView::SinglePass);
+        doItemsLayout();
+        setLayoutMode(QListView::Batched);
+    }
     scrollTo(line);
 }
 

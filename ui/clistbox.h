@@ -15,12 +15,20 @@ class CListBox : public QListView, private SortedLinesControl
 public:
     explicit CListBox(QWidget *parent = nullptr);
 
-    using SortedLinesControl::AddLines;
-    using SortedLinesControl::AddString;
+    using SortedLinesControl::CloseGap;
+    using SortedLinesControl::FindItemData;
     using SortedLinesControl::GetCount;
     using SortedLinesControl::GetItemData;
     using SortedLinesControl::GetText;
     using SortedLinesControl::SetItemData;
+
+    // Changes of the lines are changes from code: a selection they move or
+    // remove notifies nobody.
+    int AddString(const QString &text);
+    void AddLines(std::vector<SortedLinesModel::Line> lines);
+    void AddTexts(QString texts, const std::vector<quint32> &ends);
+    int InsertListed(const QString &text, qint32 data);
+    void RemoveLine(int index);
 
     void ResetContent();
     // The selected line, -1 when none.

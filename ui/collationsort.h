@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QStringView>
+
+#include <cstdint>
+#include <vector>
+
+// The order of many texts as the sorted list box gives it, computed at once:
+// German, case-insensitive, and equal texts in the order they are given.
+// The same as inserting them one by one with QCollator (QLocale::German,
+// Qt::CaseInsensitive), which this reproduces with ICU's collator directly so
+// that the sort keys of a whole listing go into one buffer and compact
+// records instead of one heap object each. Keys and sort run on up to two
+// threads, which end before this returns; the order does not depend on how
+// many there are.
+//
+// text(i) gives text i for i in [0, count); the result holds the indexes in
+// sorted order.
+class TextSource
+{
+public:
+    virtual ~TextSource() = default;
+    virtual QStringView text(uint32_t index) const = 0;
+};
+std::vector<uint32_t> CollatedOrder(const TextSource &texts, uint32_t count);
