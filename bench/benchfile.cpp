@@ -60,6 +60,9 @@ int rawLabelScan(const QString &file)
 {
     sqlite3 *db = nullptr;
     sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    // The same small page cache the store sets: a sequential scan gains
+    // nothing from a larger one, and managing it is work the store does not do.
+    sqlite3_exec(db, "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
     sqlite3_stmt *scan = nullptr;
     sqlite3_prepare_v2(db, "SELECT rowid, Bezeichnung FROM Serverbook ORDER BY rowid", -1, &scan, nullptr);
     int count = 0;

@@ -11,8 +11,8 @@
 void writeBenchStore(const QString &file, int rows);
 
 // Opens the file on a fresh connection and scans every rowid and label with
-// the raw SQLite C API: the floor the listing is measured against. Returns
-// how many labels it read.
+// the raw SQLite C API, with the store's page cache size: the floor the
+// listing is measured against. Returns how many labels it read.
 int rawLabelScan(const QString &file);
 
 // Wall time of fn in milliseconds.
