@@ -286,18 +286,29 @@ void CServerBookDialog::ExportBook()
                    MessageBoxFlags::Ok);
 }
 
+// The selected line, its details read afresh; -1 without one, or when its
+// entry is gone (which the user is told, and the book listed again).
+int CServerBookDialog::CheckedSelection()
+{
+    const CListBox *list = GetListBox(EntryList);
+    const int selected = list ? list->GetCurSel() : -1;
+    if (selected == -1 || !m_pStore)
+        return -1;
+    if (!ShowDetails()) {
+        EntryGone();
+        return -1;
+    }
+    return selected;
+}
+
 // Opens the entry dialog on the selected entry as it is stored now and writes
 // what the user confirmed back into that row, unless it is gone meanwhile.
 void CServerBookDialog::EditEntry()
 {
     const CListBox *list = GetListBox(EntryList);
-    const int selected = list ? list->GetCurSel() : -1;
-    if (selected == -1 || !m_pStore)
+    const int selected = CheckedSelection();
+    if (selected == -1)
         return;
-    if (!ShowDetails()) {
-        EntryGone();
-        return;
-    }
     const QString label = list->GetText(selected);
     const int ordinal = list->GetItemData(selected);
     CNewEntryDialog dialog;
@@ -322,13 +333,9 @@ void CServerBookDialog::EditEntry()
 void CServerBookDialog::DuplicateEntry()
 {
     const CListBox *list = GetListBox(EntryList);
-    const int selected = list ? list->GetCurSel() : -1;
-    if (selected == -1 || !m_pStore)
+    const int selected = CheckedSelection();
+    if (selected == -1)
         return;
-    if (!ShowDetails()) {
-        EntryGone();
-        return;
-    }
     const QString label = list->GetText(selected) + QStringLiteral(" (Kopie)");
     if (label.size() > CNewEntryDialog::kMaxChars) {
         MessageBox(QStringLiteral("Die Bezeichnung der Kopie wäre länger als %1 Zeichen; "

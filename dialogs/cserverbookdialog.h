@@ -50,6 +50,7 @@ private:
     void DeleteEntry();
     void NewEntry();
     void ShowContextMenu();
+    int CheckedSelection();
     void EditEntry();
     void DuplicateEntry();
     void ImportSites();

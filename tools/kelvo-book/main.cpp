@@ -196,33 +196,51 @@ bool textsFit(const QStringList &texts)
     return true;
 }
 
-int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString> &values)
+// The entry at ordinal, when there is one and it has the label expected
+// (any without one); otherwise says why nothing was done, in the words of
+// what would have been done ("gelöscht", "geändert").
+std::optional<BookEntry> entryToChange(CServerBookStore &store, int ordinal, const std::optional<QString> &expected,
+                                       const char *done)
 {
     if (!store.PositionAt(ordinal)) {
         err() << "kelvo-book: Es gibt keinen Eintrag " << ordinal << '.' << Qt::endl;
+        return std::nullopt;
+    }
+    const BookEntry entry = ReadCurrentEntry(store, ordinal);
+    if (expected && *expected != entry.label) {
+        err() << "kelvo-book: Eintrag " << ordinal << " heißt \"" << escaped(entry.label) << "\", nicht \""
+              << escaped(*expected) << "\"; nichts wurde " << done << '.' << Qt::endl;
+        return std::nullopt;
+    }
+    return entry;
+}
+
+void reportChangedMeanwhile(int ordinal, const char *done)
+{
+    err() << "kelvo-book: Eintrag " << ordinal << " wurde inzwischen von einem anderen Programm geändert oder "
+          << "gelöscht; nichts wurde " << done << '.' << Qt::endl;
+}
+
+int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString> &values)
+{
+    const auto expected = values.contains(QStringLiteral("expect-label"))
+                              ? std::optional<QString>(values.value(QStringLiteral("expect-label")))
+                              : std::nullopt;
+    std::optional<BookEntry> entry = entryToChange(store, ordinal, expected, "geändert");
+    if (!entry)
+        return 1;
+    const QString label = entry->label;
+    entry->label = values.value(QStringLiteral("label"), entry->label);
+    entry->server = values.value(QStringLiteral("server"), entry->server);
+    entry->startDir = values.value(QStringLiteral("startdir"), entry->startDir);
+    entry->pluginFile = values.value(QStringLiteral("pluginfile"), entry->pluginFile);
+    if (!textsFit({entry->label, entry->server, entry->startDir, entry->pluginFile}))
+        return 1;
+    if (!store.UpdateCurrent(label, entry->label, entry->server, entry->startDir, entry->pluginFile)) {
+        reportChangedMeanwhile(ordinal, "geändert");
         return 1;
     }
-    BookEntry entry = ReadCurrentEntry(store, ordinal);
-    const QString label = entry.label;
-    const QString expected = values.value(QStringLiteral("expect-label"), label);
-    if (expected != label) {
-        err() << "kelvo-book: Eintrag " << ordinal << " heißt \"" << escaped(label) << "\", nicht \""
-              << escaped(expected) << "\"; nichts wurde geändert." << Qt::endl;
-        return 1;
-    }
-    entry.label = values.value(QStringLiteral("label"), entry.label);
-    entry.server = values.value(QStringLiteral("server"), entry.server);
-    entry.startDir = values.value(QStringLiteral("startdir"), entry.startDir);
-    entry.pluginFile = values.value(QStringLiteral("pluginfile"), entry.pluginFile);
-    if (!textsFit({entry.label, entry.server, entry.startDir, entry.pluginFile}))
-        return 1;
-    if (!store.UpdateCurrent(label, entry.label, entry.server, entry.startDir, entry.pluginFile)) {
-        err() << "kelvo-book: Eintrag " << ordinal
-              << " wurde inzwischen von einem anderen Programm geändert oder gelöscht; nichts wurde geändert."
-              << Qt::endl;
-        return 1;
-    }
-    printLine(entry);
+    printLine(*entry);
     return 0;
 }
 
@@ -252,23 +270,14 @@ int restore(CServerBookStore &store, const QString &file, const QString &name)
 
 int deleteEntry(CServerBookStore &store, int ordinal, const std::optional<QString> &expectedLabel)
 {
-    if (!store.PositionAt(ordinal)) {
-        err() << "kelvo-book: Es gibt keinen Eintrag " << ordinal << '.' << Qt::endl;
+    const std::optional<BookEntry> entry = entryToChange(store, ordinal, expectedLabel, "gelöscht");
+    if (!entry)
+        return 1;
+    if (!store.DeleteCurrent(entry->label)) {
+        reportChangedMeanwhile(ordinal, "gelöscht");
         return 1;
     }
-    const BookEntry entry = ReadCurrentEntry(store, ordinal);
-    if (expectedLabel && *expectedLabel != entry.label) {
-        err() << "kelvo-book: Eintrag " << ordinal << " heißt \"" << escaped(entry.label) << "\", nicht \""
-              << escaped(*expectedLabel) << "\"; nichts wurde gelöscht." << Qt::endl;
-        return 1;
-    }
-    if (!store.DeleteCurrent(entry.label)) {
-        err() << "kelvo-book: Eintrag " << ordinal
-              << " wurde inzwischen von einem anderen Programm geändert oder gelöscht; nichts wurde gelöscht."
-              << Qt::endl;
-        return 1;
-    }
-    printLine(entry);
+    printLine(*entry);
     return 0;
 }
 
