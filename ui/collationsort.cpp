@@ -72,6 +72,34 @@ void computeKeys(const UCollator *collator, const TextSource &texts, uint32_t be
 
 } // namespace
 
+// Orders records by their keys, then by index. A record's key stays in the
+// buffer of the half that computed it, and its index says which half.
+struct KeyOrder {
+    const uint8_t *firstKeys;
+    const uint8_t *secondKeys;
+    uint32_t half;
+
+    const char *keyAfterPrefix(const Record &record) const
+    {
+        const uint8_t *keys = record.index >= half ? secondKeys : firstKeys;
+        return reinterpret_cast<const char *>(keys + record.keyOffset + kInline);
+    }
+    bool operator()(const Record &a, const Record &b) const
+    {
+        if (a.head != b.head)
+            return a.head < b.head;
+        if (a.next != b.next)
+            return a.next < b.next;
+        // Equal prefixes that end in a 0 byte: both keys ended within them.
+        if ((a.next & 0xFF) != 0) {
+            const int order = std::strcmp(keyAfterPrefix(a), keyAfterPrefix(b));
+            if (order != 0)
+                return order < 0;
+        }
+        return a.index < b.index;
+    }
+};
+
 std::vector<uint32_t> CollatedOrder(const TextSource &texts, uint32_t count)
 {
     std::vector<uint32_t> order(count);
@@ -83,51 +111,29 @@ std::vector<uint32_t> CollatedOrder(const TextSource &texts, uint32_t count)
         return order;
     }
 
-    // Two threads share the work above a few thousand texts; below, starting
-    // a thread costs more than it saves.
+    // Above a few thousand texts a second thread computes and sorts the keys
+    // of the second half while this one does the first; below, starting a
+    // thread costs more than it saves.
     constexpr uint32_t kParallelFrom = 4096;
     const bool parallel = count >= kParallelFrom && std::thread::hardware_concurrency() > 1;
     const uint32_t half = parallel ? count / 2 : count;
     std::vector<Record> records(count);
-    // Each half's keys stay in the buffer its thread filled; a record's index
-    // says which.
     std::vector<uint8_t> keys, secondKeys;
+    std::thread second;
     if (parallel) {
-        UErrorCode status = U_ZERO_ERROR;
-        Collator clone(ucol_clone(collator.get(), &status), ucol_close);
-        std::thread second([&] {
+        second = std::thread([&] {
+            UErrorCode status = U_ZERO_ERROR;
+            Collator clone(ucol_clone(collator.get(), &status), ucol_close);
             computeKeys(clone ? clone.get() : collator.get(), texts, half, count, records.data(), secondKeys);
+            std::sort(records.begin() + half, records.end(), KeyOrder{nullptr, secondKeys.data(), half});
         });
-        computeKeys(collator.get(), texts, 0, half, records.data(), keys);
-        second.join();
-    } else {
-        computeKeys(collator.get(), texts, 0, count, records.data(), keys);
     }
-
-    const uint8_t *const buffers[2] = {keys.data(), secondKeys.data()};
-    auto keyOf = [&buffers, half](const Record &record) {
-        return reinterpret_cast<const char *>(buffers[record.index >= half] + record.keyOffset + kInline);
-    };
-    auto less = [&keyOf](const Record &a, const Record &b) {
-        if (a.head != b.head)
-            return a.head < b.head;
-        if (a.next != b.next)
-            return a.next < b.next;
-        // Equal prefixes that end in a 0 byte: both keys ended within them.
-        if ((a.next & 0xFF) != 0) {
-            const int order = std::strcmp(keyOf(a), keyOf(b));
-            if (order != 0)
-                return order < 0;
-        }
-        return a.index < b.index;
-    };
+    computeKeys(collator.get(), texts, 0, half, records.data(), keys);
+    std::sort(records.begin(), records.begin() + half, KeyOrder{keys.data(), nullptr, half});
     if (parallel) {
-        std::thread second([&] { std::sort(records.begin() + half, records.end(), less); });
-        std::sort(records.begin(), records.begin() + half, less);
         second.join();
-        std::inplace_merge(records.begin(), records.begin() + half, records.end(), less);
-    } else {
-        std::sort(records.begin(), records.end(), less);
+        std::inplace_merge(records.begin(), records.begin() + half, records.end(),
+                           KeyOrder{keys.data(), secondKeys.data(), half});
     }
     for (uint32_t i = 0; i < count; ++i)
         order[i] = records[i].index;
