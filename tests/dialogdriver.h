@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 
 namespace Ids {
@@ -98,6 +99,20 @@ inline QStringList storedRows(const ModuleFixture &module)
     return OutsideConnection(module.storeFile())
         .column("SELECT Bezeichnung || '|' || ifnull(Servername, '') || '|' || ifnull(Startverzeichnis, '') "
                 "|| '|' || ifnull(Plugindateiname, '') FROM Serverbook ORDER BY rowid");
+}
+
+// Clicks "Löschen", answers Yes, and keeps the text of the message box that
+// follows (a failure the dialog reports) in *shown, confirming it.
+inline void deleteExpectingMessage(QWidget *book, QString *shown)
+{
+    whenModal([shown](QWidget *question) {
+        whenModal([shown](QWidget *box) {
+            *shown = qobject_cast<QMessageBox *>(box)->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        }, question);
+        QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+    }, book);
+    click(book, Ids::Delete);
 }
 
 // Opens the list's context menu with the Menu key.

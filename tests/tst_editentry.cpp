@@ -319,14 +319,7 @@ void tst_EditEntry::failingBackupStopsTheChange()
     const QStringList before = storedRows(module);
     QString shown;
     whenModal([&shown](QWidget *book) {
-        whenModal([&shown](QWidget *question) {
-            whenModal([&shown](QWidget *error) {
-                shown = qobject_cast<QMessageBox *>(error)->text();
-                QTest::keyClick(error, Qt::Key_Return);
-            }, question);
-            QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
-        }, book);
-        click(book, Delete);
+        deleteExpectingMessage(book, &shown);
         QCOMPARE(listLines(book).size(), 3);
         click(book, 2);
     });

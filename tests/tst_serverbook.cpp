@@ -301,14 +301,7 @@ void tst_ServerBook::storeFailureWhileRunningIsShown()
     QString shown;
     whenModal([&](QWidget *d) {
         outside.exec("BEGIN EXCLUSIVE");
-        whenModal([&shown](QWidget *question) {
-            whenModal([&shown](QWidget *error) {
-                shown = qobject_cast<QMessageBox *>(error)->text();
-                QTest::keyClick(error, Qt::Key_Return);
-            }, question);
-            QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
-        }, d);
-        click(d, 3001);
+        deleteExpectingMessage(d, &shown);
         outside.exec("ROLLBACK");
         QCOMPARE(listLines(d), QStringList({"Anfang", "Mitte", "Zuletzt"}));
         click(d, 1);
