@@ -1,5 +1,6 @@
 #include "ccombobox.h"
 #include "cdialog.h"
+#include "collationsort.h"
 #include "clistbox.h"
 #include "kelvotemplates.h"
 #include "messagebox.h"
@@ -7,6 +8,7 @@
 #include "templateregistry.h"
 
 #include <QClipboard>
+#include <QCollator>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,6 +93,8 @@ private slots:
     void sortedInsertion();
     void batchFillEqualsOneByOne_data();
     void batchFillEqualsOneByOne();
+    void collatedOrderEqualsQCollator_data();
+    void collatedOrderEqualsQCollator();
     void inPlaceChangesEqualAFreshListing();
     void comboStartsWithoutSelection();
 
@@ -423,6 +427,85 @@ void tst_DialogLayer::batchFillEqualsOneByOne()
             QCOMPARE(listing.GetItemData(l), oneByOne.GetItemData(i));
             ++l;
         }
+    }
+}
+
+// The listing's sort decides most comparisons by a prefix of base-letter
+// weights and leaves the rest to ICU. Against a stable sort with QCollator:
+// every character of the Latin ranges alone and beside the ones that need
+// care (contractions such as "l·", expansions such as ß, ¼ and æ, ignorable
+// and combining characters, other scripts, surrogates), and random texts
+// that share long prefixes.
+void tst_DialogLayer::collatedOrderEqualsQCollator_data()
+{
+    const QString tricky = QString::fromUtf16(
+        u"lL\u00B7\u0387\u00DF\u1E9E\u00E6\u00C6\u0153\u00BC\u0132\u01C4\u01C6\u01F1"
+        u"4a\u00E4AsSzZ0 -_.,\u00A0\u00AD\u0000\u0009\u200B\u0301\u0308\u0323\uFDD1"
+        u"\u0418\u0439\u4E00\u00D8\u0131\u0130\u0149\u01C0\u024F\U0001F600");
+    QStringList all;
+    for (char16_t c = 0; c < 0x260; ++c)
+        all << QString(QChar(c));
+    for (qsizetype i = 0; i < tricky.size(); ++i) {
+        const qsizetype width = tricky[i].isHighSurrogate() ? 2 : 1;
+        all << tricky.mid(i, width);
+        i += width - 1;
+    }
+    QStringList pairs = all;
+    for (qsizetype i = 0; i < tricky.size(); ++i) {
+        for (const QString &other : std::as_const(all)) {
+            pairs << tricky[i] + other << other + tricky[i];
+        }
+    }
+
+    QStringList random;
+    auto *generator = QRandomGenerator::global();
+    const QStringList stems = {"", "Gemeindeverwaltung ", "Kundenserver Müller", "Straße ", "l", "al"};
+    for (int i = 0; i < 40000; ++i) {
+        QString text = stems[generator->bounded(stems.size())];
+        for (int length = generator->bounded(12); length > 0; --length) {
+            const QString &from = generator->bounded(3) == 0 ? tricky : all.at(generator->bounded(0x80));
+            text += from.at(generator->bounded(from.size()));
+        }
+        random << text;
+    }
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("characters and pairs") << pairs;
+    QTest::newRow("random texts") << random;
+}
+
+void tst_DialogLayer::collatedOrderEqualsQCollator()
+{
+    QFETCH(QStringList, texts);
+    QString joined;
+    std::vector<quint32> ends;
+    for (const QString &text : texts) {
+        joined += text;
+        ends.push_back(quint32(joined.size()));
+    }
+    struct Joined : TextSource {
+        const QString *joined;
+        const std::vector<quint32> *ends;
+        QStringView text(uint32_t i) const override
+        {
+            const quint32 start = i ? (*ends)[i - 1] : 0;
+            return QStringView(*joined).mid(start, (*ends)[i] - start);
+        }
+    } source;
+    source.joined = &joined;
+    source.ends = &ends;
+    const std::vector<uint32_t> order = CollatedOrder(source, uint32_t(texts.size()));
+
+    QCollator collator(QLocale(QLocale::German, QLocale::Germany));
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::vector<uint32_t> expected(size_t(texts.size()));
+    std::iota(expected.begin(), expected.end(), 0u);
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](uint32_t a, uint32_t b) { return collator.compare(texts[a], texts[b]) < 0; });
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (order[i] != expected[i])
+            QFAIL(qPrintable(QStringLiteral("place %1: \"%2\" where QCollator has \"%3\"")
+                                 .arg(i)
+                                 .arg(texts[order[i]], texts[expected[i]])));
     }
 }
 
