@@ -43,7 +43,8 @@ constexpr char16_t kRanked = 0x250;  // Latin-1, Latin Extended-A and -B
 constexpr uint8_t kUnknown = 1;      // a character the bytes cannot order
 constexpr uint8_t kEnd = 2;          // the text ended: before any letter
 constexpr uint8_t kFirstRank = 3;
-constexpr size_t kPrefix = 16;     // 0 fills the rest, and all of an empty text
+constexpr size_t kWords = 3;          // the prefix, as 64-bit words
+constexpr size_t kPrefix = 8 * kWords;  // 0 fills the rest, and all of an empty text
 constexpr size_t kMostWeights = 3;
 
 // What a character contributes to a text's prefix. A contraction starter
@@ -177,59 +178,108 @@ const CharacterRanks *ranksOf(const RankTable &table, QStringView text, qsizetyp
     return &table[c];
 }
 
-// A text's place in the order: its first 16 weights' bytes, big endian,
-// then its index, which breaks ties so equal texts keep their order.
+// A text's weight bytes one after another: a rank, then kEnd at its end,
+// or kUnknown where they cannot be known (and nothing useful after it).
+class WeightCursor
+{
+public:
+    WeightCursor(const RankTable &table, QStringView text, qsizetype from = 0)
+        : m_table(table), m_text(text), m_at(from)
+    {
+    }
+    uint8_t next()
+    {
+        if (m_ranks && m_taken < m_ranks->count)
+            return m_ranks->rank[m_taken++];
+        if (m_at == m_text.size())
+            return kEnd;
+        m_ranks = ranksOf(m_table, m_text, m_at++);
+        m_taken = 0;
+        return m_ranks ? m_ranks->rank[m_taken++] : kUnknown;
+    }
+
+    // Whether the weights given so far end with a whole character.
+    bool atCharacterEnd() const { return !m_ranks || m_taken == m_ranks->count; }
+    qsizetype position() const { return m_at; }
+
+private:
+    const RankTable &m_table;
+    QStringView m_text;
+    qsizetype m_at;
+    const CharacterRanks *m_ranks = nullptr;
+    uint8_t m_taken = 0;
+};
+
+// A text's place in the order: its first 24 weight bytes, big endian, 0
+// after an end or unknown and all 0 for an empty text; then its index,
+// which breaks ties so equal texts keep their order. After 24 ranks,
+// resume - 1 is where the text's further weights start; 0 when the 24th
+// rank was not its character's last, and the weights are walked from the
+// start.
 struct Record {
-    uint64_t head;
-    uint64_t next;
+    std::array<uint64_t, kWords> prefix;
     uint32_t index;
+    uint32_t resume;
 };
 
 Record recordOf(const RankTable &table, QStringView text, uint32_t index)
 {
     std::array<uint8_t, kPrefix> bytes{};
-    size_t filled = 0;
-    qsizetype i = 0;
-    for (; i < text.size() && filled < kPrefix; ++i) {
-        const CharacterRanks *ranks = ranksOf(table, text, i);
-        if (!ranks) {
-            bytes[filled++] = kUnknown;
-            break;
+    Record record{{}, index, 0};
+    if (!text.isEmpty()) {
+        WeightCursor weights(table, text);
+        for (size_t i = 0; i < kPrefix; ++i) {
+            bytes[i] = weights.next();
+            if (bytes[i] < kFirstRank)
+                break;
         }
-        for (uint8_t k = 0; k < ranks->count && filled < kPrefix; ++k)
-            bytes[filled++] = ranks->rank[k];
+        record.resume = weights.atCharacterEnd() ? uint32_t(weights.position() + 1) : 0;
     }
-    if (i == text.size() && !text.isEmpty() && filled < kPrefix)
-        bytes[filled] = kEnd;
-    Record record{0, 0, index};
-    for (size_t b = 0; b < 8; ++b) {
-        record.head = record.head << 8 | bytes[b];
-        record.next = record.next << 8 | bytes[8 + b];
-    }
+    for (size_t b = 0; b < kPrefix; ++b)
+        record.prefix[b / 8] = record.prefix[b / 8] << 8 | bytes[b];
     return record;
 }
 
 // Orders records as QCollator orders their texts, then by index.
 struct TextOrder {
     const UCollator *collator;
+    const RankTable *table;
     const TextSource *texts;
 
     bool operator()(const Record &a, const Record &b) const
     {
         // The first byte that differs decides, unless one of the two is
-        // unknown there. Bytes before it are equal ranks: after an unknown,
-        // an end or in an empty text all bytes are 0.
-        if (a.head != b.head)
-            return decides(a.head, b.head) ? a.head < b.head : byCollator(a, b);
-        if (a.next != b.next)
-            return decides(a.next, b.next) ? a.next < b.next : byCollator(a, b);
-        return byCollator(a, b);
+        // unknown there. Bytes before it are equal ranks.
+        for (size_t w = 0; w < kWords; ++w) {
+            if (a.prefix[w] != b.prefix[w])
+                return decides(a.prefix[w], b.prefix[w]) ? a.prefix[w] < b.prefix[w] : byCollator(a, b);
+        }
+        // All ranks equal: the weights after them may still decide.
+        return (a.prefix.back() & 0xFF) >= kFirstRank ? byWeights(a, b) : byCollator(a, b);
     }
 
     static bool decides(uint64_t a, uint64_t b)
     {
         const int shift = 56 - (std::countl_zero(a ^ b) & ~7);
         return (a >> shift & 0xFF) != kUnknown && (b >> shift & 0xFF) != kUnknown;
+    }
+
+    bool byWeights(const Record &a, const Record &b) const
+    {
+        const QStringView left = texts->text(a.index), right = texts->text(b.index);
+        if (left == right)
+            return a.index < b.index;
+        // Both walks must stand at the same weight: past the equal ones, or at the start.
+        const bool resume = a.resume && b.resume;
+        WeightCursor leftWeights(*table, left, resume ? a.resume - 1 : 0);
+        WeightCursor rightWeights(*table, right, resume ? b.resume - 1 : 0);
+        for (;;) {
+            const uint8_t x = leftWeights.next(), y = rightWeights.next();
+            if (x != y && x != kUnknown && y != kUnknown)
+                return x < y;
+            if (x < kFirstRank || y < kFirstRank)
+                return byCollator(a, b);
+        }
     }
 
     bool byCollator(const Record &a, const Record &b) const
@@ -250,7 +300,7 @@ void recordAndSort(const UCollator *collator, const TextSource &texts, Record *b
     const RankTable &table = baseRanks(collator);
     for (uint32_t i = from; i < to; ++i)
         begin[i - from] = recordOf(table, texts.text(i), i);
-    std::sort(begin, begin + (to - from), TextOrder{collator, &texts});
+    std::sort(begin, begin + (to - from), TextOrder{collator, &table, &texts});
 }
 
 } // namespace
@@ -274,21 +324,27 @@ std::vector<uint32_t> CollatedOrder(const TextSource &texts, uint32_t count)
     const bool parallel = count >= kParallelFrom && std::thread::hardware_concurrency() > 1;
     const uint32_t half = parallel ? count / 2 : count;
     std::vector<Record> records(count);
-    std::thread second;
+    std::thread worker;
     if (parallel) {
-        second = std::thread([&] {
+        worker = std::thread([&] {
             UErrorCode status = U_ZERO_ERROR;
             Collator clone(ucol_clone(collator.get(), &status), ucol_close);
             recordAndSort(clone ? clone.get() : collator.get(), texts, records.data() + half, half, count);
         });
     }
     recordAndSort(collator.get(), texts, records.data(), 0, half);
-    if (parallel) {
-        second.join();
-        std::inplace_merge(records.begin(), records.begin() + half, records.end(),
-                           TextOrder{collator.get(), &texts});
-    }
-    for (uint32_t i = 0; i < count; ++i)
-        order[i] = records[i].index;
+    const TextOrder textOrder{collator.get(), &baseRanks(collator.get()), &texts};
+    if (parallel)
+        worker.join();
+    // The halves merge straight into the order.
+    const auto middle = records.cbegin() + half;
+    auto out = order.begin();
+    auto left = records.cbegin(), right = middle;
+    for (; left != middle && right != records.cend(); ++out)
+        *out = textOrder(*right, *left) ? (right++)->index : (left++)->index;
+    for (; left != middle; ++out)
+        *out = (left++)->index;
+    for (; right != records.cend(); ++out)
+        *out = (right++)->index;
     return order;
 }
