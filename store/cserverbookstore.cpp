@@ -602,18 +602,22 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     // string, no object per row.
     Labels labels;
     labels.ends.reserve(m_rowids.size());
+    // Room for every label at once, as UTF-8 never gives more UTF-16 units
+    // than it has bytes and the labels have fewer bytes than the file: a
+    // string regrown step by step copies, and faults in, several times what
+    // it ends up holding. Rows still in a write-ahead log can need more.
+    labels.text.resize(QFileInfo(m_file).size());
     qsizetype used = 0;
     scan(kListingColumns, [&](sqlite3_stmt *statement) {
         const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, 1));
         const qsizetype size = sqlite3_column_bytes(statement, 1);
-        // UTF-8 never gives more UTF-16 units than it has bytes.
         if (labels.text.size() - used < size)
             labels.text.resize(std::max(used + size, labels.text.size() + labels.text.size() / 2 + 4096));
         used += decodeLabel(labels.text.data() + used, QByteArrayView(bytes, size));
         labels.ends.push_back(quint32(used));
     });
     labels.text.truncate(used);
-    // Gives back what growing left over: a large book's sort needs the room.
+    // Gives back the room the labels did not need: a large book's sort needs it.
     labels.text.squeeze();
     m_pos = qsizetype(m_rowids.size());
     return labels;

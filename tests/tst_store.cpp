@@ -3,6 +3,7 @@
 #include "storefixture.h"
 #include "storeerror.h"
 
+#include <QFileInfo>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -29,6 +30,7 @@ private slots:
     void outsideChangesRetireTheListing();
     void ownChangesKeepTheListing();
     void listingDecodesAsFieldsDo();
+    void listingReadsRowsStillInTheLog();
     void deleteChecksTheLabel();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
@@ -273,6 +275,29 @@ void tst_Store::listingDecodesAsFieldsDo()
         const quint32 start = i ? labels.ends[size_t(i) - 1] : 0;
         QCOMPARE(labels.text.mid(start, labels.ends[size_t(i)] - start), store.GetFieldText("Bezeichnung"));
     }
+}
+
+// Rows another program committed to a write-ahead log and not yet written
+// back hold more label text than the book's file is long; all of it lists.
+void tst_Store::listingReadsRowsStillInTheLog()
+{
+    const QString file = createStore(m_dir->path());
+    OutsideConnection outside(file);
+    QCOMPARE(outside.column("PRAGMA journal_mode = WAL"), QStringList({"wal"}));
+    outside.exec("PRAGMA wal_autocheckpoint = 0");
+    const qint64 fileSize = QFileInfo(file).size();
+    QStringList expected;
+    for (int i = 0; expected.join(QString()).size() <= 2 * fileSize; ++i) {
+        expected << QStringLiteral("Übertragung %1 ").arg(i).repeated(6);
+        outside.exec(QStringLiteral("INSERT INTO Serverbook (Bezeichnung) VALUES ('%1')").arg(expected.last()));
+    }
+    QCOMPARE(QFileInfo(file).size(), fileSize);
+
+    CServerBookStore store;
+    store.Open(file);
+    const CServerBookStore::Labels labels = store.ListLabels();
+    QCOMPARE(labels.ends.size(), size_t(expected.size()));
+    QCOMPARE(labels.text, expected.join(QString()));
 }
 
 // A delete names the label it expects; a row holding another one stays.
