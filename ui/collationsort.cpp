@@ -317,10 +317,9 @@ std::vector<uint32_t> CollatedOrder(const TextSource &texts, uint32_t count)
     }
     baseRanks(collator.get());
 
-    // Above some ten thousand texts a second thread sorts the second half
-    // while this one sorts the first; below, starting it costs more than it
-    // saves.
-    constexpr uint32_t kParallelFrom = 16384;
+    // Above a few thousand texts a second thread sorts the second half while
+    // this one sorts the first; below, starting it costs more than it saves.
+    constexpr uint32_t kParallelFrom = 4096;
     const bool parallel = count >= kParallelFrom && std::thread::hardware_concurrency() > 1;
     const uint32_t half = parallel ? count / 2 : count;
     std::vector<Record> records(count);
