@@ -244,7 +244,13 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     QFile::copy(QStringLiteral(KELVO_PLUGIN_DIR "/Kelvo.so"), dir.filePath(QStringLiteral("Kelvo.so")));
     QFile::copy(QStringLiteral(KELVO_PLUGIN_DIR "/FtpWorker.so"), dir.filePath(QStringLiteral("FtpWorker.so")));
-    for (const int rows : {10'000, 100'000, 1'000'000}) {
+    // Sizes given on the command line run alone, for profiling one of them.
+    std::vector<int> sizes;
+    for (const QString &arg : args.mid(1))
+        sizes.push_back(arg.toInt());
+    if (sizes.empty())
+        sizes = {10'000, 100'000, 1'000'000};
+    for (const int rows : sizes) {
         writeBenchStore(dir.filePath(QStringLiteral("DATA/kelvo.mdb")), rows);
         QDir(dir.filePath(QStringLiteral("DATA/backup"))).removeRecursively();
         runChild({QStringLiteral("--size"), dir.path(), QString::number(rows)}, true);
