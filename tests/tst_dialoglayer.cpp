@@ -371,11 +371,11 @@ void tst_DialogLayer::sortedInsertion()
     QVERIFY(!lines.SetItemData(-1, 5));
 }
 
-// The listing's sort (ICU sort keys on two threads) against one-by-one
-// insertion with QCollator, on words that stress German collation: umlauts
-// and ß, case variants, digits, duplicates, long shared prefixes (decided
-// beyond the keys' inline part), empty and ignorable texts. Large rounds take
-// the two-thread path.
+// The model's batch fill and listing against one-by-one insertion with
+// QCollator, on words that stress German collation: umlauts and ß, case
+// variants, digits, duplicates, long shared prefixes (decided beyond the
+// records' inline part), empty and ignorable texts, and lines already
+// present. Large rounds take the two-thread path.
 void tst_DialogLayer::batchFillEqualsOneByOne_data()
 {
     QTest::addColumn<int>("lines");
