@@ -36,7 +36,7 @@ Collator germanCaseInsensitive()
 // digits and punctuation they are written in have fixed first-level (base
 // letter) weights: one each, or a few for a letter like ß that counts as
 // "ss". Each such weight gets a byte that orders as the weight does (a, A, ä
-// and Ä share one). A text's first 16 weights as these bytes decide most
+// and Ä share one). A text's first 24 weights as these bytes decide most
 // comparisons with an integer compare; where a character's weights are not
 // known this way, ICU compares the texts.
 constexpr char16_t kRanked = 0x250;  // Latin-1, Latin Extended-A and -B
@@ -155,7 +155,7 @@ RankTable rankBaseWeights(const UCollator *collator)
     return table;
 }
 
-// The table for this process's collator, worked out once.
+// The table, worked out once: every collator here is made alike.
 const RankTable &baseRanks(const UCollator *collator)
 {
     static const RankTable table = rankBaseWeights(collator);
