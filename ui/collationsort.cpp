@@ -36,15 +36,16 @@ Collator germanCaseInsensitive()
 // digits and punctuation they are written in have fixed first-level (base
 // letter) weights: one each, or a few for a letter like ß that counts as
 // "ss". Each such weight gets a byte that orders as the weight does (a, A, ä
-// and Ä share one). A text's first 24 weights as these bytes decide most
+// and Ä share one). A text's first 20 weights as these bytes decide most
 // comparisons with an integer compare; where a character's weights are not
 // known this way, ICU compares the texts.
 constexpr char16_t kRanked = 0x250;  // Latin-1, Latin Extended-A and -B
 constexpr uint8_t kUnknown = 1;      // a character the bytes cannot order
 constexpr uint8_t kEnd = 2;          // the text ended: before any letter
 constexpr uint8_t kFirstRank = 3;
-constexpr size_t kWords = 3;          // the prefix, as 64-bit words
-constexpr size_t kPrefix = 8 * kWords;  // 0 fills the rest, and all of an empty text
+using PrefixWord = uint32_t;
+constexpr size_t kWords = 5;                             // the prefix, as words
+constexpr size_t kPrefix = sizeof(PrefixWord) * kWords;  // 0 fills the rest, and all of an empty text
 constexpr size_t kMostWeights = 3;
 
 // What a character contributes to a text's prefix. A contraction starter
@@ -183,10 +184,7 @@ const CharacterRanks *ranksOf(const RankTable &table, QStringView text, qsizetyp
 class WeightCursor
 {
 public:
-    WeightCursor(const RankTable &table, QStringView text, qsizetype from = 0)
-        : m_table(table), m_text(text), m_at(from)
-    {
-    }
+    WeightCursor(const RankTable &table, QStringView text) : m_table(table), m_text(text) {}
     uint8_t next()
     {
         if (m_ranks && m_taken < m_ranks->count)
@@ -198,34 +196,28 @@ public:
         return m_ranks ? m_ranks->rank[m_taken++] : kUnknown;
     }
 
-    // Whether the weights given so far end with a whole character.
-    bool atCharacterEnd() const { return !m_ranks || m_taken == m_ranks->count; }
-    qsizetype position() const { return m_at; }
-
 private:
     const RankTable &m_table;
     QStringView m_text;
-    qsizetype m_at;
+    qsizetype m_at = 0;
     const CharacterRanks *m_ranks = nullptr;
     uint8_t m_taken = 0;
 };
 
-// A text's place in the order: its first 24 weight bytes, big endian, 0
+// A text's place in the order: its first 20 weight bytes, big endian, 0
 // after an end or unknown and all 0 for an empty text; then its index,
-// which breaks ties so equal texts keep their order. After 24 ranks,
-// resume - 1 is where the text's further weights start; 0 when the 24th
-// rank was not its character's last, and the weights are walked from the
-// start.
+// which breaks ties so equal texts keep their order. 24 bytes, so that a
+// million of them stay small.
 struct Record {
-    std::array<uint64_t, kWords> prefix;
+    std::array<PrefixWord, kWords> prefix;
     uint32_t index;
-    uint32_t resume;
 };
+static_assert(sizeof(Record) == 24);
 
 Record recordOf(const RankTable &table, QStringView text, uint32_t index)
 {
     std::array<uint8_t, kPrefix> bytes{};
-    Record record{{}, index, 0};
+    Record record{{}, index};
     if (!text.isEmpty()) {
         WeightCursor weights(table, text);
         for (size_t i = 0; i < kPrefix; ++i) {
@@ -233,10 +225,9 @@ Record recordOf(const RankTable &table, QStringView text, uint32_t index)
             if (bytes[i] < kFirstRank)
                 break;
         }
-        record.resume = weights.atCharacterEnd() ? uint32_t(weights.position() + 1) : 0;
     }
     for (size_t b = 0; b < kPrefix; ++b)
-        record.prefix[b / 8] = record.prefix[b / 8] << 8 | bytes[b];
+        record.prefix[b / sizeof(PrefixWord)] = PrefixWord(record.prefix[b / sizeof(PrefixWord)] << 8 | bytes[b]);
     return record;
 }
 
@@ -258,9 +249,9 @@ struct TextOrder {
         return (a.prefix.back() & 0xFF) >= kFirstRank ? byWeights(a, b) : byCollator(a, b);
     }
 
-    static bool decides(uint64_t a, uint64_t b)
+    static bool decides(PrefixWord a, PrefixWord b)
     {
-        const int shift = 56 - (std::countl_zero(a ^ b) & ~7);
+        const int shift = int(8 * sizeof(PrefixWord)) - 8 - (std::countl_zero(PrefixWord(a ^ b)) & ~7);
         return (a >> shift & 0xFF) != kUnknown && (b >> shift & 0xFF) != kUnknown;
     }
 
@@ -269,10 +260,9 @@ struct TextOrder {
         const QStringView left = texts->text(a.index), right = texts->text(b.index);
         if (left == right)
             return a.index < b.index;
-        // Both walks must stand at the same weight: past the equal ones, or at the start.
-        const bool resume = a.resume && b.resume;
-        WeightCursor leftWeights(*table, left, resume ? a.resume - 1 : 0);
-        WeightCursor rightWeights(*table, right, resume ? b.resume - 1 : 0);
+        // From the start: such ties are rare enough that remembering where
+        // each prefix ended is not worth four more bytes a record.
+        WeightCursor leftWeights(*table, left), rightWeights(*table, right);
         for (;;) {
             const uint8_t x = leftWeights.next(), y = rightWeights.next();
             if (x != y && x != kUnknown && y != kUnknown)
