@@ -438,10 +438,13 @@ void tst_DialogLayer::batchFillEqualsOneByOne()
 // that share long prefixes.
 void tst_DialogLayer::collatedOrderEqualsQCollator_data()
 {
-    const QString tricky = QString::fromUtf16(
+    // Sized explicitly: the NUL inside must not end the text.
+    static constexpr char16_t trickyUnits[] =
         u"lL\u00B7\u0387\u00DF\u1E9E\u00E6\u00C6\u0153\u00BC\u0132\u01C4\u01C6\u01F1"
         u"4a\u00E4AsSzZ0 -_.,\u00A0\u00AD\u0000\u0009\u200B\u0301\u0308\u0323\uFDD1"
-        u"\u0418\u0439\u4E00\u00D8\u0131\u0130\u0149\u01C0\u024F\U0001F600");
+        u"\u0418\u0439\u4E00\u00D8\u0131\u0130\u0149\u01C0\u024F\U0001F600";
+    const QString tricky = QString::fromUtf16(trickyUnits, qsizetype(std::size(trickyUnits)) - 1);
+    QVERIFY(tricky.endsWith(QStringView(u"\U0001F600")));
     QStringList all;
     for (char16_t c = 0; c < 0x260; ++c)
         all << QString(QChar(c));
