@@ -15,8 +15,10 @@
 #include <QVariant>
 
 #include <sqlite3.h>
+#ifdef __linux__
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <memory>
@@ -113,7 +115,7 @@ public:
         if (end <= m_reached)
             return;
         const qsizetype to = std::min(text.size(), std::max(end, m_reached + kStep));
-#ifdef MADV_POPULATE_WRITE
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
         const auto page = uintptr_t(sysconf(_SC_PAGESIZE));
         const uintptr_t begin = (uintptr_t(text.data() + m_reached) + page - 1) & ~(page - 1);
         const uintptr_t stop = uintptr_t(text.data() + to) & ~(page - 1);
