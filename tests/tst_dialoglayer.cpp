@@ -33,6 +33,22 @@ constexpr DialogTemplate kLayerTemplates[] = {
     {kLayerTemplate, "Probe", 120, 130, "MS Sans Serif", 8, 0, kLayerControls},
 };
 
+// Texts back to back as a listing gives them: one string and each text's end.
+struct Listing {
+    QString texts;
+    std::vector<quint32> ends;
+};
+
+Listing listingOf(const QStringList &labels)
+{
+    Listing listing;
+    for (const QString &label : labels) {
+        listing.texts += label;
+        listing.ends.push_back(quint32(listing.texts.size()));
+    }
+    return listing;
+}
+
 // A dialog of the layer's own: one bound field of at most 10 characters, and
 // handlers that record what reached them.
 class LayerDialog : public CDialog
@@ -332,13 +348,11 @@ void tst_DialogLayer::selectingAFarLineScrollsToIt()
     LayerDialog dialog;
     whenModal([](QWidget *d) {
         auto *list = child<CListBox>(d, 200);
-        QString texts;
-        std::vector<quint32> ends;
-        for (int i = 0; i < 20000; ++i) {
-            texts += QStringLiteral("Eintrag %1").arg(i, 5, 10, QChar('0'));
-            ends.push_back(quint32(texts.size()));
-        }
-        list->AddTexts(texts, ends);
+        QStringList labels;
+        for (int i = 0; i < 20000; ++i)
+            labels << QStringLiteral("Eintrag %1").arg(i, 5, 10, QChar('0'));
+        const Listing listing = listingOf(labels);
+        list->AddTexts(listing.texts, listing.ends);
         list->SetCurSel(15000);
         QCOMPARE(list->GetText(15000), QStringLiteral("Eintrag 15000"));
         const QRect line = list->visualRect(list->model()->index(15000, 0));
@@ -403,19 +417,18 @@ void tst_DialogLayer::batchFillEqualsOneByOne()
             batch.SetItemData(batch.AddString(text), -i - 1);
         }
         std::vector<SortedLinesModel::Line> added;
-        QString texts;
-        std::vector<quint32> ends;
+        QStringList texts;
         for (int i = 0; i < lines; ++i) {
             QString text = words[random->bounded(words.size())];
             if (random->bounded(3) == 0)
                 text += QStringLiteral(" %1").arg(random->bounded(20));
             added.push_back({text, i});
             oneByOne.SetItemData(oneByOne.AddString(text), i);
-            texts += text;
-            ends.push_back(quint32(texts.size()));
+            texts << text;
         }
         batch.AddLines(added);
-        listing.AddTexts(texts, ends);
+        const Listing listed = listingOf(texts);
+        listing.AddTexts(listed.texts, listed.ends);
         QCOMPARE(batch.GetCount(), oneByOne.GetCount());
         QCOMPARE(listing.GetCount(), lines);
         for (int i = 0, l = 0; i < batch.GetCount(); ++i) {
@@ -483,24 +496,8 @@ void tst_DialogLayer::collatedOrderEqualsQCollator_data()
 void tst_DialogLayer::collatedOrderEqualsQCollator()
 {
     QFETCH(QStringList, texts);
-    QString joined;
-    std::vector<quint32> ends;
-    for (const QString &text : texts) {
-        joined += text;
-        ends.push_back(quint32(joined.size()));
-    }
-    struct Joined : TextSource {
-        const QString *joined;
-        const std::vector<quint32> *ends;
-        QStringView text(uint32_t i) const override
-        {
-            const quint32 start = i ? (*ends)[i - 1] : 0;
-            return QStringView(*joined).mid(start, (*ends)[i] - start);
-        }
-    } source;
-    source.joined = &joined;
-    source.ends = &ends;
-    const std::vector<uint32_t> order = CollatedOrder(source, uint32_t(texts.size()));
+    const Listing listing = listingOf(texts);
+    const std::vector<uint32_t> order = CollatedOrder(listing.texts, listing.ends);
 
     QCollator collator(QLocale(QLocale::German, QLocale::Germany));
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -531,27 +528,17 @@ void tst_DialogLayer::inPlaceChangesEqualAFreshListing()
             result << model.GetText(i) + '=' + QString::number(model.GetItemData(i));
         return result;
     };
-    auto fresh = [&lines](const QStringList &labels) {
+    auto fill = [](SortedLinesModel &model, const QStringList &labels) {
+        const Listing listing = listingOf(labels);
+        model.AddTexts(listing.texts, listing.ends);
+    };
+    auto fresh = [&](const QStringList &labels) {
         SortedLinesModel model;
-        QString texts;
-        std::vector<quint32> ends;
-        for (const QString &label : labels) {
-            texts += label;
-            ends.push_back(quint32(texts.size()));
-        }
-        model.AddTexts(texts, ends);
+        fill(model, labels);
         return lines(model);
     };
     SortedLinesModel live;
-    {
-        QString texts;
-        std::vector<quint32> ends;
-        for (const QString &label : table) {
-            texts += label;
-            ends.push_back(quint32(texts.size()));
-        }
-        live.AddTexts(texts, ends);
-    }
+    fill(live, table);
     for (int step = 0; step < 100; ++step) {
         const int action = random->bounded(3);
         if (action == 0 || table.isEmpty()) {  // add: a new row at the end

@@ -231,11 +231,23 @@ Record recordOf(const RankTable &table, QStringView text, uint32_t index)
     return record;
 }
 
+// The texts of a listing: text i ends at ends[i], where text i + 1 starts.
+struct ListedTexts {
+    const QString &texts;
+    const std::vector<quint32> &ends;
+
+    QStringView text(uint32_t i) const
+    {
+        const quint32 start = i ? ends[i - 1] : 0;
+        return QStringView(texts).mid(start, ends[i] - start);
+    }
+};
+
 // Orders records as QCollator orders their texts, then by index.
 struct TextOrder {
     const UCollator *collator;
     const RankTable *table;
-    const TextSource *texts;
+    const ListedTexts *texts;
 
     bool operator()(const Record &a, const Record &b) const
     {
@@ -285,7 +297,7 @@ struct TextOrder {
     }
 };
 
-void recordAndSort(const UCollator *collator, const TextSource &texts, Record *begin, uint32_t from, uint32_t to)
+void recordAndSort(const UCollator *collator, const ListedTexts &texts, Record *begin, uint32_t from, uint32_t to)
 {
     const RankTable &table = baseRanks(collator);
     for (uint32_t i = from; i < to; ++i)
@@ -295,8 +307,10 @@ void recordAndSort(const UCollator *collator, const TextSource &texts, Record *b
 
 } // namespace
 
-std::vector<uint32_t> CollatedOrder(const TextSource &texts, uint32_t count)
+std::vector<uint32_t> CollatedOrder(const QString &listed, const std::vector<quint32> &ends)
 {
+    const ListedTexts texts{listed, ends};
+    const auto count = uint32_t(ends.size());
     std::vector<uint32_t> order(count);
     Collator collator = germanCaseInsensitive();
     if (!collator) {

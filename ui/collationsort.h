@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStringView>
+#include <QString>
 
 #include <cstdint>
 #include <vector>
@@ -13,12 +13,6 @@
 // QCollator's settings. The sort runs on up to two threads, which end
 // before this returns; the order does not depend on how many there are.
 //
-// text(i) gives text i for i in [0, count); the result holds the indexes in
-// sorted order.
-class TextSource
-{
-public:
-    virtual ~TextSource() = default;
-    virtual QStringView text(uint32_t index) const = 0;
-};
-std::vector<uint32_t> CollatedOrder(const TextSource &texts, uint32_t count);
+// The texts stand back to back in texts, text i ending at ends[i]; the
+// result holds their indexes in sorted order.
+std::vector<uint32_t> CollatedOrder(const QString &texts, const std::vector<quint32> &ends);

@@ -4,26 +4,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// The texts of a batch, for the collation sort.
-class BatchTexts : public TextSource
-{
-public:
-    BatchTexts(const QString &texts, const std::vector<quint32> &ends) : m_texts(texts), m_ends(ends) {}
-    QStringView text(uint32_t index) const override
-    {
-        const quint32 start = index ? m_ends[index - 1] : 0;
-        return QStringView(m_texts).mid(start, m_ends[index] - start);
-    }
-
-private:
-    const QString &m_texts;
-    const std::vector<quint32> &m_ends;
-};
-
-} // namespace
-
 SortedLinesModel::SortedLinesModel(QObject *parent)
     : QAbstractListModel(parent), m_collator(QLocale(QLocale::German, QLocale::Germany))
 {
@@ -108,7 +88,7 @@ void SortedLinesModel::AddTexts(QString texts, const std::vector<quint32> &ends)
 // after the present lines' equal texts, as one-by-one insertion would.
 void SortedLinesModel::addBatch(QString texts, const std::vector<quint32> &ends, const std::vector<qint32> *data)
 {
-    const std::vector<uint32_t> order = CollatedOrder(BatchTexts(texts, ends), uint32_t(ends.size()));
+    const std::vector<uint32_t> order = CollatedOrder(texts, ends);
     const quint32 base = quint32(m_text.size());
     if (m_text.isEmpty())
         m_text = std::move(texts);
