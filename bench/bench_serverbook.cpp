@@ -70,7 +70,10 @@ public:
             m_seen = true;
             watched->removeEventFilter(this);
             // Posted, so it runs once this paint (and the flush) is over.
-            QTimer::singleShot(0, this, [this] { m_done(); });
+            QTimer::singleShot(0, this, [this] {
+                m_done();
+                deleteLater();
+            });
         }
         return false;
     }
@@ -135,6 +138,36 @@ void report(const char *what, int rows, const std::vector<double> &module, const
           << "x [" << ratio.min << "-" << ratio.max << "]" << Qt::endl;
 }
 
+// The Yes button of a question.
+QAbstractButton *yesButton(QWidget *question)
+{
+    for (auto *button : question->findChildren<QAbstractButton *>()) {
+        if (button->text().contains(QLatin1String("Yes")) || button->text().contains(QLatin1String("Ja")))
+            return button;
+    }
+    return nullptr;
+}
+
+// Clicks open in the book, lets answer fill the dialog it opens and name the
+// button that ends it, and returns ms from that button's click to the list
+// painted again.
+double untilRepainted(QWidget *book, QWidget *list, QAbstractButton *open,
+                      const std::function<QAbstractButton *(QWidget *)> &answer)
+{
+    QElapsedTimer timer;
+    whenModal(book, [&](QWidget *dialog) {
+        QAbstractButton *end = answer(dialog);
+        timer.start();
+        end->click();
+    });
+    double ms = -1;
+    new PaintWatch(list, [&] { ms = double(timer.nsecsElapsed()) / 1e6; });
+    open->click();
+    while (ms < 0)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return ms;
+}
+
 // Child: the repeat calls of one size, and at 100,000 the changes.
 int runSize(const QString &pluginDir, int rows)
 {
@@ -159,37 +192,15 @@ int runSize(const QString &pluginDir, int rows)
             auto *list = child<QListView>(book, 3000);
             for (int pair = 0; pair < kPairs; ++pair) {
                 floorAdd.push_back(timeMs([&] { rawLabelScan(file); }));
-                QElapsedTimer timer;
-                whenModal(book, [&](QWidget *entry) {
-                    child<QLineEdit>(entry, 3004)->setText(QStringLiteral("Neuer Eintrag %1").arg(pair));
-                    timer.start();
-                    child<QAbstractButton>(entry, 1)->click();
-                });
-                bool painted = false;
-                new PaintWatch(list->viewport(), [&] {
-                    added.push_back(double(timer.nsecsElapsed()) / 1e6);
-                    painted = true;
-                });
-                child<QAbstractButton>(book, 3002)->click();
-                while (!painted)
-                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-
+                added.push_back(untilRepainted(book, list->viewport(), child<QAbstractButton>(book, 3002),
+                                               [pair](QWidget *entry) {
+                                                   child<QLineEdit>(entry, 3004)->setText(
+                                                       QStringLiteral("Neuer Eintrag %1").arg(pair));
+                                                   return child<QAbstractButton>(entry, 1);
+                                               }));
                 floorDelete.push_back(timeMs([&] { rawLabelScan(file); }));
-                whenModal(book, [&](QWidget *question) {
-                    timer.start();
-                    for (auto *button : question->findChildren<QAbstractButton *>()) {
-                        if (button->text().contains(QLatin1String("Yes")) || button->text().contains(QLatin1String("Ja")))
-                            button->click();
-                    }
-                });
-                painted = false;
-                new PaintWatch(list->viewport(), [&] {
-                    deleted.push_back(double(timer.nsecsElapsed()) / 1e6);
-                    painted = true;
-                });
-                child<QAbstractButton>(book, 3001)->click();
-                while (!painted)
-                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                deleted.push_back(untilRepainted(book, list->viewport(), child<QAbstractButton>(book, 3001),
+                                                 yesButton));
             }
         });
         report("new", rows, added, floorAdd);
