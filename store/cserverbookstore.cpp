@@ -132,6 +132,11 @@ private:
     qsizetype m_reached = 0;
 };
 
+QString engineMessageOf(sqlite3 *handle)
+{
+    return ExplainEngineError(sqlite3_extended_errcode(handle), QString::fromUtf8(sqlite3_errmsg(handle)));
+}
+
 QString causeOf(const QSqlError &error)
 {
     const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
@@ -243,7 +248,10 @@ void CServerBookStore::Close()
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
-    m_backedUp = false;
+    m_backup.clear();
+    m_backupFailure.reset();
+    m_restoredFrom.clear();
+    m_rotated = false;
     m_rowids.clear();
     m_haveRows = false;
     m_pos = 0;
@@ -272,8 +280,7 @@ void CServerBookStore::fail(const QSqlQuery &q) const
 
 void CServerBookStore::failEngine() const
 {
-    sqlite3 *handle = sqliteHandle();
-    throw StoreError(m_file, ExplainEngineError(sqlite3_extended_errcode(handle), QString::fromUtf8(sqlite3_errmsg(handle))));
+    throw StoreError(m_file, engineMessageOf(sqliteHandle()));
 }
 
 // A table that opens is not yet one that lists: a view has no rowids to
@@ -372,6 +379,7 @@ public:
     {
         run("COMMIT");
         m_committed = true;
+        m_store.rotateBackupsOnce();
     }
 
 private:
@@ -549,26 +557,47 @@ int CServerBookStore::OrdinalOf(qint64 rowid)
     return found != m_rowids.cend() && *found == rowid ? int(found - m_rowids.cbegin()) : -1;
 }
 
+// A backup that failed stops every later change of this opening too, with
+// the same reason: no change may go through unbacked.
 void CServerBookStore::backUpOnce()
 {
-    if (m_backedUp)
+    if (m_backupFailure)
+        throw *m_backupFailure;
+    if (!m_backup.isEmpty())
         return;
-    CBookBackups(m_file).Make(sqliteHandle());
-    m_backedUp = true;
+    try {
+        m_backup = CBookBackups(m_file).Make(sqliteHandle());
+    } catch (const StoreError &error) {
+        m_backupFailure = error;
+        throw;
+    }
+}
+
+// Only once a change has committed do old backups go, and never the one just
+// made nor one being restored from.
+void CServerBookStore::rotateBackupsOnce()
+{
+    if (m_backup.isEmpty() || m_rotated)
+        return;
+    m_rotated = true;
+    CBookBackups(m_file).Rotate({m_backup, m_restoredFrom});
 }
 
 void CServerBookStore::RestoreFrom(const QString &backupFile)
 {
+    const CBookBackups::Backup checked = CBookBackups(m_file).Inspect(QFileInfo(backupFile).fileName());
+    if (!checked.complete())
+        throw StoreError::InBackup(backupFile, checked.problem);
+    m_restoredFrom = QFileInfo(backupFile).fileName();
     backUpOnce();
     sqlite3 *handle = sqliteHandle();
-    // Attached read-only: a restore never changes the backup it reads.
-    QUrl uri = QUrl::fromLocalFile(QFileInfo(backupFile).absoluteFilePath());
-    uri.setQuery(QStringLiteral("mode=ro"));
+    // Attached read-only and immutable: a restore neither changes the backup
+    // it reads nor creates a file beside it.
     const Statement attach = prepare("ATTACH DATABASE ? AS backup");
-    const QByteArray uriText = uri.toString(QUrl::FullyEncoded).toUtf8();
+    const QByteArray uriText = CBookBackups::ImmutableUri(backupFile).toUtf8();
     sqlite3_bind_text(attach.get(), 1, uriText.constData(), int(uriText.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(attach.get()) != SQLITE_DONE)
-        failEngine();
+        throw StoreError::InBackup(backupFile, engineMessageOf(handle));
     const auto detach = qScopeGuard([handle] { sqlite3_exec(handle, "DETACH DATABASE backup", nullptr, nullptr, nullptr); });
 
     const QStringList backupColumns = columnsOf("backup");
@@ -603,8 +632,11 @@ QStringList CServerBookStore::columnsOf(const char *schema)
     const Statement info = prepare(QStringLiteral("SELECT name FROM pragma_table_info('%1', '%2')")
                                        .arg(kTable, QLatin1String(schema))
                                        .toUtf8());
-    while (sqlite3_step(info.get()) == SQLITE_ROW)
+    int step;
+    while ((step = sqlite3_step(info.get())) == SQLITE_ROW)
         columns << columnText(info.get(), 0);
+    if (step != SQLITE_DONE)
+        failEngine();
     return columns;
 }
 

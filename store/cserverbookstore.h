@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storeerror.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -24,7 +26,9 @@ struct sqlite3_stmt;
 // own changes keep the listing valid: a row it deleted is simply gone.
 //
 // Before its first change after Open, the store copies the book to a backup
-// (CBookBackups); when that fails, the change is not made.
+// (CBookBackups); when that fails, neither that change nor any later one of
+// the same opening is made. Old backups are rotated away only after the
+// first change has committed.
 //
 // Every engine failure throws StoreError.
 class CServerBookStore
@@ -87,7 +91,12 @@ public:
     int OrdinalOf(qint64 rowid);
     // Replaces every row by the rows of a backup of this book, in one
     // transaction, with their rowids and the further columns the backup has.
+    // Checks the backup whole first; backs up the state it replaces, and
+    // keeps both.
     void RestoreFrom(const QString &backupFile);
+    QString File() const { return m_file; }
+    // The name of the backup this opening made, empty before its first change.
+    QString BackupMade() const { return m_backup; }
 
     // Makes the row of ordinal current. False when there is no such row
     // (an empty table, an ordinal past the end, a row gone or a table changed
@@ -124,6 +133,7 @@ private:
     [[noreturn]] void failEngine() const;
     void requireListableTable();
     void backUpOnce();
+    void rotateBackupsOnce();
     qint64 appendRow(const QStringList &texts);
     bool changeCurrentRow(const QString &statement, const QStringList &values,
                           const std::optional<QString> &expectedLabel);
@@ -139,7 +149,11 @@ private:
     QString m_file;
     QString m_connection;
     QSqlDatabase m_db;
-    bool m_backedUp = false;
+    // The backup made before this opening's first change, or why it failed.
+    QString m_backup;
+    std::optional<StoreError> m_backupFailure;
+    QString m_restoredFrom;
+    bool m_rotated = false;
     // Rowids in cursor order, as of the last listing or first move; an ordinal
     // indexes this, so it stays with its row.
     std::vector<qint64> m_rowids;

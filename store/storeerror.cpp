@@ -5,9 +5,17 @@
 #include <sqlite3.h>
 
 StoreError::StoreError(const QString &file, const QString &cause)
-    : m_message(QStringLiteral("Serverbook-Datei %1: %2").arg(QDir::toNativeSeparators(file), cause)),
-      m_utf8(m_message.toUtf8())
+    : StoreError(QStringLiteral("Serverbook-Datei %1: %2").arg(QDir::toNativeSeparators(file), cause))
 {
+}
+
+StoreError::StoreError(const QString &message) : m_message(message), m_utf8(message.toUtf8())
+{
+}
+
+StoreError StoreError::InBackup(const QString &file, const QString &cause)
+{
+    return StoreError(QStringLiteral("Sicherung %1: %2").arg(QDir::toNativeSeparators(file), cause));
 }
 
 QString ExplainEngineError(int sqliteCode, const QString &engineText)

@@ -11,11 +11,15 @@ class StoreError : public std::exception
 {
 public:
     StoreError(const QString &file, const QString &cause);
+    // A failure of a backup's file, named as the backup it is.
+    static StoreError InBackup(const QString &file, const QString &cause);
 
     QString message() const { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
 private:
+    explicit StoreError(const QString &message);
+
     QString m_message;
     QByteArray m_utf8;
 };

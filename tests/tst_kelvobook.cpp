@@ -29,6 +29,7 @@ private slots:
     void demoHostEndsOnAnUnlistableBook();
     void editChangesOnlyTheGivenFields();
     void backupsListAndRestore();
+    void brokenBackupIsNamed();
 
 private:
     struct Run {
@@ -281,18 +282,52 @@ void tst_KelvoBook::backupsListAndRestore()
     const QStringList lines = run({"backups"}).out.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
     const QStringList first = lines[0].split('\t');
-    QCOMPARE(first.size(), 3);
-    QVERIFY(first[0].startsWith("kelvo-") && first[0].endsWith(".mdb"));
+    QCOMPARE(first.size(), 4);
+    QVERIFY(first[0].startsWith("kelvo-") && first[0].endsWith("Z.mdb"));
     QCOMPARE(first[1].size(), qsizetype(19));  // yyyy-MM-dd HH:mm:ss
     QCOMPARE(first[2], QStringLiteral("2"));
+    // Restoring the first brings A back and drops C.
+    QCOMPARE(first[3], QStringLiteral("+1 / \u22121 / 0 geändert"));
     QCOMPARE(lines[1].split('\t')[2], QStringLiteral("1"));
 
     QCOMPARE(run({"restore", "nicht-da.mdb"}).exitCode, 1);
     QCOMPARE(run({"restore", "../kelvo.mdb"}).exitCode, 1);
+    const Run dryRun = run({"restore", "--dry-run", first[0]});
+    QCOMPARE(dryRun.exitCode, 0);
+    QCOMPARE(dryRun.out, QStringLiteral("kommt zurück\tA\nfällt weg\tC\n+1 / \u22121 / 0 geändert "
+                                        "(Probelauf: nichts wurde geändert)\n"));
+    QCOMPARE(run({"list"}).out, QStringLiteral("0\tB\tftp://b/\t/\t\n1\tC\tftp://c/\t/\t\n"));
+
     const Run restored = run({"restore", first[0]});
     QCOMPARE(restored.exitCode, 0);
+    QVERIFY2(restored.out.startsWith("Wiederhergestellt aus " + first[0] + ": 2 Einträge (+1 / \u22121 / 0 geändert)"),
+             qPrintable(restored.out));
     QCOMPARE(run({"list"}).out, QStringLiteral("0\tA\tftp://a/\t/\t\n1\tB\tftp://b/\t/\t\n"));
-    QCOMPARE(run({"backups"}).out.count('\n'), 3);
+    const QStringList after = run({"backups"}).out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(after.size(), 3);
+    QVERIFY(after[0].startsWith(first[0] + '\t'));  // the backup restored from stays
+    QVERIFY(restored.out.trimmed().endsWith(after[2].split('\t')[0]));
+    QVERIFY(after[2].endsWith("\t+1 / \u22121 / 0 geändert"));  // restoring that undoes the restore
+}
+
+// A broken backup is listed as such and refused by name.
+void tst_KelvoBook::brokenBackupIsNamed()
+{
+    createStore(m_dir->path(), {{"A", "ftp://a/", "/", ""}});
+    QCOMPARE(run({"add", "B", "ftp://b/", "/", ""}).exitCode, 0);
+    const QString name = run({"backups"}).out.split('\t').first();
+    const QString path = m_dir->path() + "/DATA/backup/" + name;
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.resize(100));
+    file.close();
+    QVERIFY2(run({"backups"}).out.contains("\t-\tbeschädigt"), qPrintable(run({"backups"}).out));
+    for (const QStringList &args : {QStringList{"restore", name}, QStringList{"restore", "--dry-run", name}}) {
+        const Run refused = run(args);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains("Sicherung " + path), qPrintable(refused.err));
+    }
+    QCOMPARE(run({"list"}).out.count('\n'), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_KelvoBook)

@@ -1,4 +1,3 @@
-#include "cbookbackups.h"
 #include "cserverbookstore.h"
 #include "storefixture.h"
 #include "storeerror.h"
@@ -41,8 +40,6 @@ private slots:
     void readOnlyFileFailsOnWrite();
     void connectionsAreRemoved();
     void createRefusesAnExistingFile();
-    void backupsRotateAtTen();
-    void restoreBringsBackRowsAndFurtherColumns();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -517,62 +514,6 @@ void tst_Store::createRefusesAnExistingFile()
     CServerBookStore store;
     store.Open(file);
     QCOMPARE(store.ListAll().size(), 1u);
-}
-
-// Each opening that changes the book backs it up once; the newest ten stay,
-// and files of other names in the folder are left alone.
-void tst_Store::backupsRotateAtTen()
-{
-    const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}});
-    const CBookBackups backups(file);
-    QVERIFY(QDir().mkpath(backups.Folder()));
-    QFile notes(backups.Folder() + "/notizen.txt");
-    QVERIFY(notes.open(QIODevice::WriteOnly));
-    notes.close();
-    for (int i = 0; i < 12; ++i) {
-        CServerBookStore store;
-        store.Open(file);
-        store.Append(QString::number(i), "", "", "");
-        store.Append(QString::number(i) + "b", "", "", "");
-    }
-    const auto kept = backups.List();
-    QCOMPARE(kept.size(), size_t(CBookBackups::kKept));
-    // Oldest first: the book before the third opening, up to before the twelfth.
-    QCOMPARE(backups.EntriesIn(kept.front().name), 5);
-    QCOMPARE(backups.EntriesIn(kept.back().name), 23);
-    QVERIFY(QFile::exists(notes.fileName()));
-    QVERIFY(backups.PathOf("../kelvo.mdb").isEmpty());
-    QVERIFY(backups.PathOf("notizen.txt").isEmpty());
-}
-
-void tst_Store::restoreBringsBackRowsAndFurtherColumns()
-{
-    const QString file = CServerBookStore::FileIn(m_dir->path());
-    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
-    OutsideConnection outside(file);
-    outside.exec("CREATE TABLE Serverbook (Bezeichnung TEXT, Servername TEXT, Startverzeichnis TEXT, "
-                 "Plugindateiname TEXT, Kommentar TEXT)");
-    outside.exec("INSERT INTO Serverbook VALUES ('A', 'a', '/', 'x', 'erster')");
-    outside.exec("INSERT INTO Serverbook VALUES ('B', 'b', '/', 'x', 'zweiter')");
-    {
-        CServerBookStore store;
-        store.Open(file);
-        store.Append("C", "c", "/", "y");
-    }
-    const QString backup = CBookBackups(file).List().front().name;
-    outside.exec("UPDATE Serverbook SET Kommentar = 'geändert'");
-    outside.exec("DELETE FROM Serverbook WHERE Bezeichnung = 'A'");
-
-    CServerBookStore store;
-    store.Open(file);
-    store.RestoreFrom(CBookBackups(file).PathOf(backup));
-    QCOMPARE(outside.column("SELECT rowid || '|' || Bezeichnung || '|' || Kommentar FROM Serverbook ORDER BY rowid"),
-             QStringList({"1|A|erster", "2|B|zweiter"}));
-    // The state before the restore was backed up too.
-    const auto backups = CBookBackups(file).List();
-    QCOMPARE(backups.size(), 2u);
-    QCOMPARE(CBookBackups(file).EntriesIn(backups.back().name), 2);
-    QCOMPARE(labels(store.ListAll()), QStringList({"A:0", "B:1"}));
 }
 
 QTEST_GUILESS_MAIN(tst_Store)

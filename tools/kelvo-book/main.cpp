@@ -30,7 +30,7 @@ const char *const kUsageText =
     "       kelvo-book [--plugin-dir DIR] edit ORDINAL [--label TEXT] [--server TEXT]\n"
     "                  [--startdir TEXT] [--pluginfile TEXT] [--expect-label TEXT]\n"
     "       kelvo-book [--plugin-dir DIR] backups\n"
-    "       kelvo-book [--plugin-dir DIR] restore NAME\n"
+    "       kelvo-book [--plugin-dir DIR] restore [--dry-run] NAME\n"
     "       kelvo-book [--plugin-dir DIR] import [--dry-run] [--keep-unmatched] FILE...\n"
     "       kelvo-book [--plugin-dir DIR] export --format filezilla|json|csv [FILE]\n"
     "\n"
@@ -44,8 +44,11 @@ const char *const kUsageText =
     "changes nothing unless the entry has that label. Texts may have at most\n"
     "128 characters.\n"
     "Every command that changes the book first copies it to DATA/backup/\n"
-    "(the newest 10 are kept). backups lists them: name, time, entries;\n"
-    "restore NAME puts the rows of that backup back into the book.\n"
+    "(the newest 10 are kept, and older ones for history). backups lists them,\n"
+    "oldest first: name, time, entries, and what restoring would change\n"
+    "(+ entries that come back / - entries that go / changed ones).\n"
+    "restore NAME puts the rows of that backup back into the book, after\n"
+    "backing up the state it replaces; --dry-run only prints what would change.\n"
     "import reads FileZilla (sitemanager.xml), WinSCP (WinSCP.ini) and Cyberduck\n"
     "(.duck files or a folder of them) site lists, recognised by their content,\n"
     "and adds their sites in one step: each gets a loaded publishing worker for\n"
@@ -244,27 +247,70 @@ int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString
     return 0;
 }
 
+// One line per backup, oldest first: name, local time, entries, and what
+// restoring it would change in the book now.
 int listBackups(const QString &file)
 {
     const CBookBackups backups(file);
+    QString bookProblem;
     for (const CBookBackups::Backup &backup : backups.List()) {
-        out() << backup.name << '\t' << backup.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << '\t'
-              << backups.EntriesIn(backup.name) << '\n';
+        QString difference;
+        if (!backup.complete()) {
+            difference = QStringLiteral("beschädigt: ") + backup.problem;
+        } else {
+            try {
+                difference = backups.Compare(backup.name).Summary();
+            } catch (const StoreError &error) {
+                difference = QStringLiteral("?");
+                bookProblem = error.message();
+            }
+        }
+        out() << backup.name << '\t' << backup.made.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << '\t'
+              << (backup.complete() ? QString::number(backup.entries) : QStringLiteral("-")) << '\t'
+              << escaped(difference) << '\n';
     }
+    if (!bookProblem.isEmpty())
+        err() << "kelvo-book: nicht verglichen: " << bookProblem << Qt::endl;
     return 0;
 }
 
-int restore(CServerBookStore &store, const QString &file, const QString &name)
+const char *changeWord(CBookBackups::Change change)
 {
-    const QString path = CBookBackups(file).PathOf(name);
+    switch (change) {
+    case CBookBackups::Change::Added:
+        return "kommt zurück";
+    case CBookBackups::Change::Removed:
+        return "fällt weg";
+    case CBookBackups::Change::Changed:
+        break;
+    }
+    return "wird geändert";
+}
+
+int restore(CServerBookStore &store, const QString &file, const QString &name, bool dryRun)
+{
+    const CBookBackups backups(file);
+    const QString path = backups.PathOf(name);
     if (path.isEmpty()) {
         err() << "kelvo-book: Es gibt keine Sicherung \"" << escaped(name) << "\" (siehe kelvo-book backups)."
               << Qt::endl;
         return 1;
     }
+    if (dryRun) {
+        const CBookBackups::Backup checked = backups.Inspect(name);
+        if (!checked.complete())
+            throw StoreError::InBackup(path, checked.problem);
+        const auto difference = backups.Compare(name, [](CBookBackups::Change change, const QString &label) {
+            out() << changeWord(change) << '\t' << escaped(label) << '\n';
+        });
+        out() << difference.Summary() << " (Probelauf: nichts wurde geändert)\n";
+        return 0;
+    }
+    const CBookBackups::Difference difference = backups.Compare(name);
     store.Open(file);
     store.RestoreFrom(path);
-    out() << "Wiederhergestellt aus " << name << ": " << store.ListAll().size() << " Einträge\n";
+    out() << "Wiederhergestellt aus " << name << ": " << store.ListAll().size() << " Einträge ("
+          << difference.Summary() << "); der vorige Stand ist gesichert als " << store.BackupMade() << '\n';
     return 0;
 }
 
@@ -341,8 +387,8 @@ int run(const QString &pluginDir, const QStringList &words)
     }
     if (command == QLatin1String("backups") && positional.isEmpty() && args.only({}))
         return listBackups(file);
-    if (command == QLatin1String("restore") && positional.size() == 1 && args.only({}))
-        return restore(store, file, positional[0]);
+    if (command == QLatin1String("restore") && positional.size() == 1 && args.only({}, {QStringLiteral("dry-run")}))
+        return restore(store, file, positional[0], args.flags.contains(QLatin1String("dry-run")));
     if (command == QLatin1String("delete") && positional.size() == 1 && args.only({QStringLiteral("label")})) {
         const std::optional<int> ordinal = ordinalOf(positional[0]);
         if (!ordinal)
