@@ -1,7 +1,9 @@
 #include "cserverbookdialog.h"
 
 #include "clistbox.h"
+#include "cbookbackups.h"
 #include "cnewentrydialog.h"
+#include "crestoredialog.h"
 #include "cpluginhost.h"
 #include "cserverbookstore.h"
 #include "kelvotemplates.h"
@@ -198,8 +200,10 @@ void CServerBookDialog::ShowContextMenu()
     menu.addSeparator();
     QAction *import = menu.addAction(QStringLiteral("Importieren …"));
     QAction *exportBook = menu.addAction(QStringLiteral("Exportieren …"));
-    import->setEnabled(m_pStore);
-    exportBook->setEnabled(m_pStore);
+    menu.addSeparator();
+    QAction *restore = menu.addAction(QStringLiteral("Sicherung wiederherstellen …"));
+    for (QAction *action : {import, exportBook, restore})
+        action->setEnabled(m_pStore);
     QAction *chosen = menu.exec(list->ContextMenuPos());
     if (chosen == edit)
         EditEntry();
@@ -211,6 +215,29 @@ void CServerBookDialog::ShowContextMenu()
         ImportSites();
     else if (chosen == exportBook)
         ExportBook();
+    else if (chosen == restore)
+        RestoreBackup();
+}
+
+// Puts the book back to a backup the user picks, after asking; the state it
+// replaces is backed up first, so a restore can itself be undone.
+void CServerBookDialog::RestoreBackup()
+{
+    if (!m_pStore)
+        return;
+    const CBookBackups backups(m_pStore->File());
+    CRestoreDialog dialog(backups, this);
+    if (dialog.exec() != QDialog::Accepted || dialog.ChosenBackup().isEmpty())
+        return;
+    const int answer = MessageBox(QStringLiteral("Soll das Serverbook wirklich auf diese Sicherung zurückgesetzt werden?\n"
+                                                 "%1\n"
+                                                 "Der jetzige Stand wird vorher gesichert.")
+                                      .arg(dialog.ChosenDescription()),
+                                  MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion);
+    if (answer != IDYES)
+        return;
+    m_pStore->RestoreFrom(backups.PathOf(dialog.ChosenBackup()));
+    Refill();
 }
 
 // Adds the sites of other clients' files in one step and says what it did.

@@ -20,7 +20,8 @@ class CServerBookStore;
 //
 // The list's context menu (right click, Menu key, Shift+F10) offers
 // "Bearbeiten …" (also F2), "Duplizieren" and "Löschen" for the selected entry,
-// and "Importieren …" and "Exportieren …" for other clients' site lists.
+// "Importieren …" and "Exportieren …" for other clients' site lists, and
+// "Sicherung wiederherstellen …" to put the book back to one of its backups.
 class CServerBookDialog : public CDialog
 {
 public:
@@ -55,6 +56,7 @@ private:
     void DuplicateEntry();
     void ImportSites();
     void ExportBook();
+    void RestoreBackup();
     void SelectRow(qint64 rowid);
 
     QString m_listingFailure;

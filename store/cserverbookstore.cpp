@@ -561,10 +561,14 @@ int CServerBookStore::OrdinalOf(qint64 rowid)
 // the same reason: no change may go through unbacked.
 void CServerBookStore::backUpOnce()
 {
+    if (m_backup.isEmpty())
+        backUp();
+}
+
+void CServerBookStore::backUp()
+{
     if (m_backupFailure)
         throw *m_backupFailure;
-    if (!m_backup.isEmpty())
-        return;
     try {
         m_backup = CBookBackups(m_file).Make(sqliteHandle());
     } catch (const StoreError &error) {
@@ -589,7 +593,9 @@ void CServerBookStore::RestoreFrom(const QString &backupFile)
     if (!checked.complete())
         throw StoreError::InBackup(backupFile, checked.problem);
     m_restoredFrom = QFileInfo(backupFile).fileName();
-    backUpOnce();
+    // Always a backup of its own, even after other changes of this opening,
+    // so that restoring it undoes exactly this restore.
+    backUp();
     sqlite3 *handle = sqliteHandle();
     // Attached read-only and immutable: a restore neither changes the backup
     // it reads nor creates a file beside it.

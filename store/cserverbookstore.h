@@ -133,6 +133,7 @@ private:
     [[noreturn]] void failEngine() const;
     void requireListableTable();
     void backUpOnce();
+    void backUp();
     void rotateBackupsOnce();
     qint64 appendRow(const QStringList &texts);
     bool changeCurrentRow(const QString &statement, const QStringList &values,

@@ -91,15 +91,16 @@ void tst_Backups::restoringTheOldestKeepsIt()
     CServerBookStore store;
     store.Open(m_file);
     store.RestoreFrom(CBookBackups(m_file).PathOf(oldest));
-    store.Close();
     QCOMPARE(storedLabels(), QStringList({"A", "B"}));
     const auto after = CBookBackups(m_file).List();
     QCOMPARE(after.front().name, oldest);
     QCOMPARE(after.back().entries, 14);  // the state the restore replaced
 
-    store.Open(m_file);
+    // A second restore in the same opening backs up what it replaces again.
     store.RestoreFrom(CBookBackups(m_file).PathOf(after.back().name));
     QCOMPARE(storedLabels().size(), 14);
+    QCOMPARE(CBookBackups(m_file).List().back().entries, 2);
+    QCOMPARE(CBookBackups(m_file).List().front().name, oldest);
 }
 
 // Ten backups copied in from a machine whose clock was ahead: the backup of

@@ -1,6 +1,7 @@
 #include "dialogdriver.h"
 
 #include <QMessageBox>
+#include <QTreeWidget>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
@@ -84,6 +85,7 @@ private slots:
     void oneBackupPerCallAndNoneForReading();
     void failingBackupStopsTheChange();
     void restoreByAnotherProgramCountsAsChange();
+    void restoreFromTheDialog();
     void ownChangesUpdateTheListInPlace();
 };
 
@@ -104,7 +106,8 @@ void tst_EditEntry::contextMenuOpensEveryWay()
         clickLine(book, 2);
         whenPopup([](QWidget *menu) {
             QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "-", "Löschen", "-",
-                                                     "Importieren …", "Exportieren …"}));
+                                                     "Importieren …", "Exportieren …", "-",
+                                                     "Sicherung wiederherstellen …"}));
             menu->close();
         });
         openMenu(book, how);
@@ -130,7 +133,7 @@ void tst_EditEntry::contextMenuOnAnEmptyBook()
         whenPopup([](QWidget *menu) {
             QCOMPARE(menuEntries(menu),
                      QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "-", "Löschen (aus)", "-",
-                                  "Importieren …", "Exportieren …"}));
+                                  "Importieren …", "Exportieren …", "-", "Sicherung wiederherstellen …"}));
             menu->close();
         });
         openMenu(book, "menu key");
@@ -391,6 +394,65 @@ void tst_EditEntry::ownChangesUpdateTheListInPlace()
         click(book, 2);
     });
     module.select();
+}
+
+// The dialog's restore: the backups with what restoring each would change,
+// a question that No answers without a change, and after Yes the book as it
+// was and the list with it. Another program's listing of the book no longer
+// reaches a row.
+void tst_EditEntry::restoreFromTheDialog()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    createStore(module.pluginDir(), kRows);
+    {
+        CServerBookStore store;
+        store.Open(module.storeFile());
+        QVERIFY(store.PositionAt(0));
+        QVERIFY(store.DeleteCurrent());  // "Mitte"
+    }
+    CServerBookStore other;
+    other.Open(module.storeFile());
+    QCOMPARE(other.ListAll().size(), 2u);
+
+    auto restoreAnswering = [](QWidget *book, QMessageBox::StandardButton answer, QString *asked) {
+        whenPopup([book, answer, asked](QWidget *menu) {
+            whenModal([book, answer, asked](QWidget *restore) {
+                QCOMPARE(restore->windowTitle(), QStringLiteral("Sicherung wiederherstellen"));
+                auto *list = restore->findChild<QTreeWidget *>("backups");
+                QCOMPARE(list->topLevelItemCount(), 1);
+                QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("3"));
+                QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("+1 / \u22120 / 0 geändert"));
+                whenModal([answer, asked](QWidget *question) {
+                    auto *box = qobject_cast<QMessageBox *>(question);
+                    *asked = box->text();
+                    QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+                    QTest::mouseClick(box->button(answer), Qt::LeftButton);
+                }, restore);
+                QTest::keyClick(list, Qt::Key_Return);
+            }, book);
+            chooseMenuEntry(menu, QStringLiteral("Sicherung wiederherstellen …"));
+        });
+        openMenu(book, "menu key");
+    };
+    QString asked;
+    whenModal([&](QWidget *book) {
+        restoreAnswering(book, QMessageBox::No, &asked);
+        QCOMPARE(listLines(book), QStringList({"Anfang", "Zuletzt"}));
+        QCOMPARE(storedRows(module).size(), 2);
+        restoreAnswering(book, QMessageBox::Yes, &asked);
+        QCOMPARE(listLines(book), QStringList({"Anfang", "Mitte", "Zuletzt"}));
+        clickLine(book, 1);
+        QCOMPARE(details(book), QStringList({"ftp://mitte.example.com/m/", "/m/", "FtpWorker.so"}));
+        click(book, 1);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("ftp://mitte.example.com/m/"));
+    QVERIFY2(asked.contains("+1 / \u22120 / 0 geändert") && asked.contains("vorher gesichert"), qPrintable(asked));
+    QCOMPARE(storedRows(module).first(), QStringLiteral("Mitte|ftp://mitte.example.com/m/|/m/|FtpWorker.so"));
+    QVERIFY(!other.PositionAt(0));
+    // The backup restored from stays, beside the one of the state it replaced.
+    QCOMPARE(backupsOf(module).size(), 2);
 }
 
 QTEST_MAIN(tst_EditEntry)
