@@ -416,7 +416,7 @@ void tst_EditEntry::restoreFromTheDialog()
 
     auto restoreAnswering = [](QWidget *book, QMessageBox::StandardButton answer, QString *asked) {
         whenPopup([book, answer, asked](QWidget *menu) {
-            whenModal([book, answer, asked](QWidget *restore) {
+            whenModal([answer, asked](QWidget *restore) {
                 QCOMPARE(restore->windowTitle(), QStringLiteral("Sicherung wiederherstellen"));
                 auto *list = restore->findChild<QTreeWidget *>("backups");
                 QCOMPARE(list->topLevelItemCount(), 1);
