@@ -253,8 +253,11 @@ void CServerBookDialog::ImportSites()
     // Duplicates are judged against the book as it is now.
     if (m_pStore->ChangedSinceListing())
         Refill();
-    const ImportPlan plan = PlanImport(files.selectedFiles(), PublishingWorkers(GetCurrentPluginArray()),
-                                       ReadBook(*m_pStore), false);
+    std::vector<WorkerInfo> workers;
+    for (const auto &worker : GetCurrentPluginArray() ? GetCurrentPluginArray()->PublishingWorkers()
+                                                      : std::vector<CPluginArray::PublishingWorker>())
+        workers.push_back({worker.fileName, worker.service});
+    const ImportPlan plan = PlanImport(files.selectedFiles(), workers, ReadBook(*m_pStore), false);
     if (!plan.error.isEmpty()) {
         MessageBox(QStringLiteral("Die Serverliste konnte nicht gelesen werden; nichts wurde importiert.\n\n%1")
                        .arg(plan.error),

@@ -40,6 +40,9 @@ constexpr int kDosType = 3;
 constexpr int kDosVirtualType = 8;
 constexpr int kDosForwardSlashesType = 10;
 
+// Deeper than any label of the book could show ("a/b/…" within 128 characters).
+constexpr int kMaxFolderDepth = 64;
+
 QString located(const QXmlStreamReader &xml, const QString &what)
 {
     return QStringLiteral("Zeile %1: %2").arg(xml.lineNumber()).arg(what);
@@ -86,9 +89,16 @@ private:
         }
     }
 
-    // A folder's name is its own text, between its child elements.
-    void readFolder(std::vector<ForeignSite> &sites)
+    // A folder's name is its own text, between its child elements. Folders
+    // nest only so deep: a label of the book could not hold more, and each
+    // level is one call deeper on the host's stack.
+    void readFolder(std::vector<ForeignSite> &sites, int depth = 1)
     {
+        if (depth > kMaxFolderDepth) {
+            fail(located(m_xml, QStringLiteral("Ordner sind mehr als %1 Ebenen tief verschachtelt").arg(kMaxFolderDepth)));
+            m_xml.skipCurrentElement();
+            return;
+        }
         QString name;
         std::vector<ForeignSite> inside;
         while (!m_xml.atEnd()) {
@@ -98,7 +108,7 @@ private:
             else if (m_xml.isEndElement())
                 break;
             else if (m_xml.isStartElement() && m_xml.name() == QLatin1String("Folder"))
-                readFolder(inside);
+                readFolder(inside, depth + 1);
             else if (m_xml.isStartElement() && m_xml.name() == QLatin1String("Server"))
                 readServer(inside);
             else if (m_xml.isStartElement())

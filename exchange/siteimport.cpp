@@ -1,7 +1,6 @@
 #include "siteimport.h"
 
-#include "cplugindll.h"
-#include "cpluginarray.h"
+#include "cserverbookstore.h"
 #include "cyberduckformat.h"
 #include "filezillaformat.h"
 #include "pluginapi.h"
@@ -18,7 +17,7 @@ namespace {
 
 // Larger files are no site lists; reading them would only cost memory.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
-constexpr int kMaxTextChars = 128;
+constexpr int kMaxTextChars = CServerBookStore::kMaxTextChars;
 
 // The address scheme a site gets in the book, and the service that serves it.
 struct BookProtocol {
@@ -125,18 +124,6 @@ std::optional<BookEntry> entryOf(const ForeignSite &site, const std::vector<Work
 
 } // namespace
 
-std::vector<WorkerInfo> PublishingWorkers(CPluginArray *plugins)
-{
-    std::vector<WorkerInfo> workers;
-    for (int i = 0; plugins && i < plugins->GetPluginCount(); ++i) {
-        if (const auto *worker = dynamic_cast<const CPubWorkerPluginDLL *>(plugins->GetPluginAt(i)))
-            workers.push_back({worker->GetPluginFileName(), worker->GetSupportedService()});
-    }
-    std::sort(workers.begin(), workers.end(),
-              [](const WorkerInfo &a, const WorkerInfo &b) { return a.fileName < b.fileName; });
-    return workers;
-}
-
 int ImportPlan::importedCount() const
 {
     return int(std::count_if(items.cbegin(), items.cend(), [](const ImportItem &item) { return item.imported; }));
@@ -148,7 +135,9 @@ ReadResult ReadSitesFrom(const QString &path)
         return readFile(path);
     ReadResult all;
     const QDir folder(path);
-    for (const QString &name : folder.entryList({QStringLiteral("*.duck")}, QDir::Files, QDir::Name)) {
+    // A link that leads nowhere is listed too (System), so that it fails the
+    // import by name instead of leaving its site out unsaid.
+    for (const QString &name : folder.entryList({QStringLiteral("*.duck")}, QDir::Files | QDir::System, QDir::Name)) {
         ReadResult one = readFile(folder.filePath(name));
         if (!one.ok())
             return one;

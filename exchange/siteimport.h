@@ -4,16 +4,13 @@
 
 #include <QStringList>
 
-class CPluginArray;
-
 // A publishing worker an imported site may be given: its file and service.
+// An import gives a site the first of them, in the order given, that serves
+// its protocol.
 struct WorkerInfo {
     QString fileName;
     int service = 0;
 };
-
-// The publishing workers among plugins, sorted by file name.
-std::vector<WorkerInfo> PublishingWorkers(CPluginArray *plugins);
 
 // One site of an import: the entry it becomes, or why it is skipped.
 struct ImportItem {

@@ -2,6 +2,8 @@
 
 #include "cplugindll.h"
 
+#include <algorithm>
+
 CPluginArray::CPluginArray() = default;
 CPluginArray::~CPluginArray() = default;
 
@@ -34,4 +36,16 @@ CPluginDLL *CPluginArray::GetPluginAt(int index) const
     if (index < 0 || index >= GetPluginCount())
         return nullptr;
     return m_plugins[size_t(index)].get();
+}
+
+std::vector<CPluginArray::PublishingWorker> CPluginArray::PublishingWorkers() const
+{
+    std::vector<PublishingWorker> workers;
+    for (const auto &plugin : m_plugins) {
+        if (const auto *worker = dynamic_cast<const CPubWorkerPluginDLL *>(plugin.get()))
+            workers.push_back({worker->GetPluginFileName(), worker->GetSupportedService()});
+    }
+    std::sort(workers.begin(), workers.end(),
+              [](const PublishingWorker &a, const PublishingWorker &b) { return a.fileName < b.fileName; });
+    return workers;
 }

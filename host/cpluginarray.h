@@ -2,6 +2,8 @@
 
 #include "ostrelhost_global.h"
 
+#include <QString>
+
 #include <memory>
 #include <vector>
 
@@ -26,6 +28,15 @@ public:
     int GetPluginCount() const;
     // Null for every index outside 0 ... count-1.
     CPluginDLL *GetPluginAt(int index) const;
+
+    // A publishing worker of the array: its file name and the service it
+    // transfers over.
+    struct PublishingWorker {
+        QString fileName;
+        int service = 0;
+    };
+    // The publishing workers, sorted by file name.
+    std::vector<PublishingWorker> PublishingWorkers() const;
 
 private:
     std::vector<std::shared_ptr<CPluginDLL>> m_plugins;

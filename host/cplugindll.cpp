@@ -85,10 +85,7 @@ CPluginDLL::CPluginDLL(std::unique_ptr<QLibrary> library, const Identity &identi
 {
 }
 
-CPluginDLL::~CPluginDLL()
-{
-    m_library->unload();
-}
+CPluginDLL::~CPluginDLL() = default;
 
 std::shared_ptr<CPluginDLL> CPluginDLL::Load(const QString &path, QString *errorString)
 {
@@ -102,6 +99,11 @@ std::shared_ptr<CPluginDLL> CPluginDLL::Load(const QString &path, QString *error
     if (!moduleFileComplete(path, &incomplete))
         return fail(incomplete);
     auto library = std::make_unique<QLibrary>(path);
+    // A module registers meta-objects, logging categories and library statics
+    // from its own image; unmapping it while the process still runs (at exit,
+    // when Qt tears those down) would call into freed code. Modules stay
+    // loaded until the process ends.
+    library->setLoadHints(QLibrary::PreventUnloadHint);
     if (!library->load())
         return fail(library->errorString());
 
@@ -112,8 +114,7 @@ std::shared_ptr<CPluginDLL> CPluginDLL::Load(const QString &path, QString *error
     identity.typeCode = resolve<PluginTypeExport>(*library, "GetPluginTypeAsInteger");
     identity.showDialog = resolve<ShowPluginDialogExport>(*library, "ShowPluginDialog");
 
-    auto missing = [&library, &fail](const char *symbol) {
-        library->unload();
+    auto missing = [&fail](const char *symbol) {
         return fail(QStringLiteral("not a plug-in: export %1 is missing").arg(QLatin1String(symbol)));
     };
     if (!identity.name)

@@ -9,8 +9,8 @@
 
 class QLibrary;
 
-// One loaded plug-in module and its identity. The module stays loaded for the
-// wrapper's lifetime and is unloaded when the wrapper goes.
+// One loaded plug-in module and its identity. A module, once loaded, stays
+// loaded until the process ends, also after its wrapper goes.
 class OSTRELHOST_EXPORT CPluginDLL
 {
 public:

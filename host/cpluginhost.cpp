@@ -49,12 +49,14 @@ std::unique_ptr<CPluginHost> CPluginHost::Open(const QString &dir, QString *erro
         if (!QLibrary::isLibrary(file.fileName()))
             continue;
         QString why;
-        if (auto plugin = CPluginDLL::Load(file.absoluteFilePath(), &why))
+        if (auto plugin = CPluginDLL::Load(file.absoluteFilePath(), &why)) {
             host->m_plugins.Add(std::move(plugin));
-        else
+        } else {
+            host->m_skipped.push_back({file.absoluteFilePath(), why});
             qCWarning(lcPluginHost, "Skipping %s: %s",
                       qUtf8Printable(QDir::toNativeSeparators(file.absoluteFilePath())),
                       qUtf8Printable(why));
+        }
     }
     return host;
 }

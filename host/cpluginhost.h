@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 // The host application's plug-in directory with every module loaded from it.
 // The newest open CPluginHost is the current one: GetCurrentPluginDir and
@@ -15,8 +16,9 @@ class OSTRELHOST_EXPORT CPluginHost
 {
 public:
     // Loads every module file in dir, in file-name order. A file that cannot be
-    // loaded is skipped with one warning naming it and the reason. Returns null,
-    // with the reason in *errorString, only when dir is not a readable directory.
+    // loaded is skipped with one warning naming it and the reason, and listed
+    // in Skipped(). Returns null, with the reason in *errorString, only when
+    // dir is not a readable directory.
     static std::unique_ptr<CPluginHost> Open(const QString &dir, QString *errorString);
     ~CPluginHost();
     CPluginHost(const CPluginHost &) = delete;
@@ -25,11 +27,19 @@ public:
     QString Dir() const { return m_dir; }
     CPluginArray *Plugins() { return &m_plugins; }
 
+    struct SkippedFile {
+        QString path;
+        QString reason;
+    };
+    // The module files Open could not load, in file-name order.
+    const std::vector<SkippedFile> &Skipped() const { return m_skipped; }
+
 private:
     explicit CPluginHost(const QString &dir);
 
     QString m_dir;
     CPluginArray m_plugins;
+    std::vector<SkippedFile> m_skipped;
 };
 
 // The current plug-in directory, absolute and without a trailing separator;

@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -51,6 +52,9 @@ private slots:
     void readsCyberduckFilesAndFolders();
     void brokenFilesNameFileAndLine_data();
     void brokenFilesNameFileAndLine();
+    void cyberduckFolderIsAllOrNothing_data();
+    void cyberduckFolderIsAllOrNothing();
+    void deeplyNestedFoldersAreRefused();
     void mapsSitesToEntries();
     void csvIsQuotedAsRfc4180Says();
 
@@ -158,6 +162,47 @@ void tst_Exchange::brokenFilesNameFileAndLine()
     QVERIFY2(plan.error.contains(QFileInfo(file).fileName()) && plan.error.contains(expected),
              qPrintable(plan.error));
     QVERIFY(plan.items.empty());  // the good file is not imported either
+}
+
+void tst_Exchange::cyberduckFolderIsAllOrNothing_data()
+{
+    QTest::addColumn<QString>("spoiler");
+    QTest::newRow("a broken bookmark") << "broken";
+    QTest::newRow("a link to nowhere") << "link";
+}
+
+// One bad file among good bookmarks: nothing is imported, and the error
+// names that file.
+void tst_Exchange::cyberduckFolderIsAllOrNothing()
+{
+    QFETCH(QString, spoiler);
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(kFixtures + "/duck/a-ftp.duck", folder.filePath("a-ftp.duck")));
+    QVERIFY(QFile::copy(kFixtures + "/duck/d-ftps.duck", folder.filePath("z-ftps.duck")));
+    if (spoiler == "broken")
+        QVERIFY(QFile::copy(kFixtures + "/broken/bad.duck", folder.filePath("m-kaputt.duck")));
+    else
+        QVERIFY(QFile::link(folder.filePath("nirgends"), folder.filePath("m-kaputt.duck")));
+    const ImportPlan plan = PlanImport({folder.path()}, kWorkers, {}, true);
+    QVERIFY2(plan.error.contains("m-kaputt.duck"), qPrintable(plan.error));
+    QVERIFY(plan.items.empty());
+}
+
+// Folders nested a hundred thousand deep end the reading with the line, not
+// the host with a stack overflow; sixty-four levels still read.
+void tst_Exchange::deeplyNestedFoldersAreRefused()
+{
+    auto nested = [](int depth) {
+        return "<FileZilla3><Servers>\n" + QByteArray("<Folder>f").repeated(depth)
+               + "<Server><Host>tief.example</Host><Name>S</Name></Server>" + QByteArray("</Folder>").repeated(depth)
+               + "</Servers></FileZilla3>";
+    };
+    const ReadResult deep = ReadFileZilla(nested(100000));
+    QVERIFY2(deep.error.contains("Zeile 2") && deep.error.contains("64 Ebenen"), qPrintable(deep.error));
+    QVERIFY(deep.sites.empty());
+    const ReadResult deepest = ReadFileZilla(nested(64));
+    QVERIFY2(deepest.ok(), qPrintable(deepest.error));
+    QCOMPARE(deepest.sites.front().label.count("f/"), 64);
 }
 
 void tst_Exchange::mapsSitesToEntries()

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <dlfcn.h>
+
 class tst_PluginHost : public QObject
 {
     Q_OBJECT
@@ -61,8 +63,13 @@ void tst_PluginHost::loadsWorkersAndSkipsBadFiles()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Skipping .*noexports\\.so: .*GetPluginName"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Skipping .*notes\\.so: .+"));
     QString why;
-    const auto host = CPluginHost::Open(m_dir->path(), &why);
+    auto host = CPluginHost::Open(m_dir->path(), &why);
     QVERIFY2(host, qPrintable(why));
+    // The caller hears of every skipped file too, with its reason.
+    QCOMPARE(host->Skipped().size(), 2u);
+    QCOMPARE(QFileInfo(host->Skipped()[0].path).fileName(), QStringLiteral("noexports.so"));
+    QVERIFY(host->Skipped()[0].reason.contains("GetPluginName"));
+    QCOMPARE(QFileInfo(host->Skipped()[1].path).fileName(), QStringLiteral("notes.so"));
 
     CPluginArray *plugins = host->Plugins();
     QCOMPARE(plugins->GetPluginCount(), sampleWorkers.size());
@@ -78,6 +85,14 @@ void tst_PluginHost::loadsWorkersAndSkipsBadFiles()
         QVERIFY(worker->GetPluginName().endsWith(QStringLiteral("-Publishing-Worker")));
         QCOMPARE(worker->GetSupportedService(), services[i]);
         worker->ShowPluginDialog();  // workers have no About box: nothing happens
+    }
+
+    // The modules stay mapped after their host goes.
+    host.reset();
+    for (const QString &worker : sampleWorkers) {
+        void *handle = dlopen(QFile::encodeName(m_dir->filePath(worker)).constData(), RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY2(handle, qPrintable(worker));
+        dlclose(handle);
     }
 }
 

@@ -131,7 +131,10 @@ int importSites(CServerBookStore &store, const QString &pluginDir, const QString
         err() << "kelvo-book: " << why << Qt::endl;
         return 1;
     }
-    const ImportPlan plan = PlanImport(paths, PublishingWorkers(host->Plugins()), ReadBook(store), keepUnmatched);
+    std::vector<WorkerInfo> workers;
+    for (const auto &worker : host->Plugins()->PublishingWorkers())
+        workers.push_back({worker.fileName, worker.service});
+    const ImportPlan plan = PlanImport(paths, workers, ReadBook(store), keepUnmatched);
     if (!plan.error.isEmpty()) {
         err() << "kelvo-book: " << plan.error << "; nichts wurde importiert." << Qt::endl;
         return 1;
