@@ -11,6 +11,9 @@
 #include <bit>
 #include <memory>
 #include <optional>
+#include <cstring>
+#include <string>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -156,11 +159,74 @@ RankTable rankBaseWeights(const UCollator *collator)
     return table;
 }
 
-// The table, worked out once: every collator here is made alike.
+// The table stands on assumptions about ICU's data: how collation elements
+// carry first-level weights, that a character has at most three, that a few
+// hundred are enough. It is used only when ICU agrees with it on every
+// ranked character: characters of neighbouring ranks order as ICU orders
+// them at the first level (also with a letter after the first), characters
+// of one rank are equal there, and a character with several weights equals
+// the characters of those weights in a row. Where ICU disagrees, the order
+// comes from ICU's sort keys instead: slower, never inconsistent.
+bool agreesWithIcu(const RankTable &table, const UCollator *collator)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const Collator primary(ucol_clone(collator, &status), ucol_close);
+    if (U_FAILURE(status) || !primary)
+        return false;
+    ucol_setAttribute(primary.get(), UCOL_STRENGTH, UCOL_PRIMARY, &status);
+    if (U_FAILURE(status))
+        return false;
+    auto compare = [&primary](const std::u16string &a, const std::u16string &b) {
+        return ucol_strcoll(primary.get(), reinterpret_cast<const UChar *>(a.data()), int32_t(a.size()),
+                            reinterpret_cast<const UChar *>(b.data()), int32_t(b.size()));
+    };
+    // One character of each rank, from those with one weight. A contraction
+    // starter serves too: what would continue its contraction has no rank.
+    std::array<char16_t, 0x100> of{};
+    for (char16_t c = 0; c < kRanked; ++c) {
+        if (table[c].count == 1 && !of[table[c].rank[0]])
+            of[table[c].rank[0]] = c;
+    }
+    char16_t last = 0;
+    for (size_t rank = kFirstRank; rank < of.size(); ++rank) {
+        if (!of[rank])
+            continue;
+        if (last && (compare({last}, {of[rank]}) != UCOL_LESS || compare({last, of[rank]}, {of[rank]}) != UCOL_LESS))
+            return false;
+        last = of[rank];
+    }
+    for (char16_t c = 0; c < kRanked; ++c) {
+        std::u16string spelled;
+        for (uint8_t i = 0; i < table[c].count; ++i) {
+            if (!of[table[c].rank[i]])
+                return false;
+            spelled += of[table[c].rank[i]];
+        }
+        if (table[c].count && compare({c}, spelled) != UCOL_EQUAL)
+            return false;
+    }
+    return true;
+}
+
+struct CheckedRanks {
+    RankTable table;
+    bool agrees = false;
+};
+
+// The table, worked out and checked once: every collator here is made alike.
+const CheckedRanks &checkedRanks(const UCollator *collator)
+{
+    static const CheckedRanks checked = [collator] {
+        CheckedRanks ranks{rankBaseWeights(collator), false};
+        ranks.agrees = agreesWithIcu(ranks.table, collator);
+        return ranks;
+    }();
+    return checked;
+}
+
 const RankTable &baseRanks(const UCollator *collator)
 {
-    static const RankTable table = rankBaseWeights(collator);
-    return table;
+    return checkedRanks(collator).table;
 }
 
 bool known(const RankTable &table, char16_t c)
@@ -305,41 +371,91 @@ void recordAndSort(const UCollator *collator, const ListedTexts &texts, Record *
     std::sort(begin, begin + (to - from), TextOrder{collator, &table, &texts});
 }
 
+// Orders the texts by ICU's sort keys alone, equal ones by index: what the
+// records above decide faster, for when their table cannot be trusted.
+std::vector<uint32_t> orderBySortKeys(const UCollator *collator, const ListedTexts &texts, uint32_t count)
+{
+    // Each key after a byte that puts an empty text first, as QCollator
+    // does; keys end with a 0 and hold none before it.
+    std::vector<uint8_t> keys;
+    std::vector<size_t> starts(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const QStringView text = texts.text(i);
+        starts[i] = keys.size();
+        keys.push_back(text.isEmpty() ? 1 : 2);
+        const size_t at = keys.size();
+        const auto units = reinterpret_cast<const UChar *>(text.utf16());
+        keys.resize(at + size_t(text.size()) * 4 + 16);
+        int32_t length = ucol_getSortKey(collator, units, int32_t(text.size()), keys.data() + at, int32_t(keys.size() - at));
+        if (size_t(length) > keys.size() - at) {
+            keys.resize(at + size_t(length));
+            length = ucol_getSortKey(collator, units, int32_t(text.size()), keys.data() + at, length);
+        }
+        keys.resize(at + size_t(std::max(length, 1)));
+        keys.back() = 0;
+    }
+    std::vector<uint32_t> order(count);
+    for (uint32_t i = 0; i < count; ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        const int compared = std::strcmp(reinterpret_cast<const char *>(keys.data() + starts[a]),
+                                         reinterpret_cast<const char *>(keys.data() + starts[b]));
+        return compared != 0 ? compared < 0 : a < b;
+    });
+    return order;
+}
+
+// A thread that sorts records [from, to) with a collator of its own, or
+// none when the system cannot start one.
+std::jthread startSorting(const UCollator *collator, const ListedTexts &texts, Record *begin, uint32_t from,
+                          uint32_t to)
+{
+    try {
+        return std::jthread([=, &texts] {
+            UErrorCode status = U_ZERO_ERROR;
+            const Collator clone(ucol_clone(collator, &status), ucol_close);
+            recordAndSort(clone ? clone.get() : collator, texts, begin, from, to);
+        });
+    } catch (const std::system_error &) {
+        return {};
+    }
+}
+
 } // namespace
 
 std::vector<uint32_t> CollatedOrder(const QString &listed, const std::vector<quint32> &ends)
 {
     const ListedTexts texts{listed, ends};
     const auto count = uint32_t(ends.size());
-    std::vector<uint32_t> order(count);
     Collator collator = germanCaseInsensitive();
     if (!collator) {
         // No ICU collator: keep the given order rather than fail the listing.
+        std::vector<uint32_t> order(count);
         for (uint32_t i = 0; i < count; ++i)
             order[i] = i;
         return order;
     }
-    baseRanks(collator.get());
+    if (!checkedRanks(collator.get()).agrees)
+        return orderBySortKeys(collator.get(), texts, count);
 
     // Above a few thousand texts a second thread sorts the second half while
     // this one sorts the first; below, starting it costs more than it saves.
+    // Without a second thread this one sorts both halves: the order is the same.
     constexpr uint32_t kParallelFrom = 4096;
     const bool parallel = count >= kParallelFrom && std::thread::hardware_concurrency() > 1;
     const uint32_t half = parallel ? count / 2 : count;
     std::vector<Record> records(count);
-    std::thread worker;
-    if (parallel) {
-        worker = std::thread([&] {
-            UErrorCode status = U_ZERO_ERROR;
-            Collator clone(ucol_clone(collator.get(), &status), ucol_close);
-            recordAndSort(clone ? clone.get() : collator.get(), texts, records.data() + half, half, count);
-        });
-    }
-    recordAndSort(collator.get(), texts, records.data(), 0, half);
-    const TextOrder textOrder{collator.get(), &baseRanks(collator.get()), &texts};
+    std::jthread worker;
     if (parallel)
+        worker = startSorting(collator.get(), texts, records.data() + half, half, count);
+    recordAndSort(collator.get(), texts, records.data(), 0, half);
+    if (worker.joinable())
         worker.join();
+    else if (half < count)
+        recordAndSort(collator.get(), texts, records.data() + half, half, count);
+    const TextOrder textOrder{collator.get(), &baseRanks(collator.get()), &texts};
     // The halves merge straight into the order.
+    std::vector<uint32_t> order(count);
     const auto middle = records.cbegin() + half;
     auto out = order.begin();
     auto left = records.cbegin(), right = middle;
@@ -350,4 +466,19 @@ std::vector<uint32_t> CollatedOrder(const QString &listed, const std::vector<qui
     for (; right != records.cend(); ++out)
         *out = (right++)->index;
     return order;
+}
+
+std::vector<uint32_t> CollatedOrderBySortKeys(const QString &listed, const std::vector<quint32> &ends)
+{
+    const Collator collator = germanCaseInsensitive();
+    const ListedTexts texts{listed, ends};
+    if (!collator)
+        return CollatedOrder(listed, ends);
+    return orderBySortKeys(collator.get(), texts, uint32_t(ends.size()));
+}
+
+bool CollationTableAgreesWithIcu()
+{
+    const Collator collator = germanCaseInsensitive();
+    return collator && checkedRanks(collator.get()).agrees;
 }

@@ -12,7 +12,16 @@
 // the texts' first base-letter weights, the rest by ICU's collator with
 // QCollator's settings. The sort runs on up to two threads, which end
 // before this returns; the order does not depend on how many there are.
+// The records' table of weights is checked against ICU once; should ICU
+// disagree with it, the order comes from ICU's sort keys alone.
 //
 // The texts stand back to back in texts, text i ending at ends[i]; the
 // result holds their indexes in sorted order.
 std::vector<uint32_t> CollatedOrder(const QString &texts, const std::vector<quint32> &ends);
+
+// The same order from ICU's sort keys alone, as CollatedOrder gives it when
+// its table of weights does not agree with ICU.
+std::vector<uint32_t> CollatedOrderBySortKeys(const QString &texts, const std::vector<quint32> &ends);
+// Whether the table agrees with ICU here, so that CollatedOrder takes its
+// fast path.
+bool CollationTableAgreesWithIcu();
