@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -137,6 +138,23 @@ QString engineMessageOf(sqlite3 *handle)
     return ExplainEngineError(sqlite3_extended_errcode(handle), QString::fromUtf8(sqlite3_errmsg(handle)));
 }
 
+// SQLite opens no path longer than 512 bytes, with "-journal" after it;
+// backups lie two levels further down under longer names. A book whose own
+// path leaves them no room is refused with the reason, not with the engine's
+// "unable to open database file" at its first backup.
+constexpr qsizetype kMostPathBytes = 440;
+
+std::optional<QString> tooLong(const QString &file)
+{
+    const qsizetype bytes = QFile::encodeName(QFileInfo(file).absoluteFilePath()).size();
+    if (bytes <= kMostPathBytes)
+        return std::nullopt;
+    return QStringLiteral("Der Pfad ist %1 Bytes lang; SQLite kann ein Serverbook mit seinen Sicherungen nur bis "
+                          "%2 Bytes öffnen. Bitte einen kürzeren Ordner wählen (--plugin-dir).")
+        .arg(bytes)
+        .arg(kMostPathBytes);
+}
+
 QString causeOf(const QSqlError &error)
 {
     const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
@@ -159,6 +177,16 @@ QSqlDatabase addConnection(const QString &name, const QString &file)
 
 } // namespace
 
+QString SqliteLibraryMismatch(const QString &driverVersion)
+{
+    const QString ours = QString::fromLatin1(sqlite3_libversion());
+    if (driverVersion == ours)
+        return {};
+    return QStringLiteral("Qts SQLite-Treiber verwendet SQLite %1, dieses Modul SQLite %2; beide müssen "
+                          "dieselbe Bibliothek sein, sonst wird die Datei nicht geöffnet.")
+        .arg(driverVersion.isEmpty() ? QStringLiteral("(unbekannt)") : driverVersion, ours);
+}
+
 CServerBookStore::CServerBookStore() = default;
 
 CServerBookStore::~CServerBookStore()
@@ -173,6 +201,8 @@ QString CServerBookStore::FileIn(const QString &pluginDir)
 
 void CServerBookStore::Create(const QString &file)
 {
+    if (const auto why = tooLong(file))
+        throw StoreError(file, *why);
     const QFileInfo info(file);
     if (!QDir().mkpath(info.absolutePath()))
         throw StoreError(file, QStringLiteral("Der Ordner kann nicht angelegt werden."));
@@ -218,6 +248,8 @@ void CServerBookStore::Open(const QString &file)
         throw StoreError(file, QStringLiteral("Dort steht ein Ordner, keine Serverbook-Datei."));
     if (!info.isFile())
         throw StoreError(file, QStringLiteral("Die Datei wurde nicht gefunden."));
+    if (const auto why = tooLong(file))
+        throw StoreError(file, *why);
 
     m_file = file;
     m_connection = uniqueConnectionName("store");
@@ -225,6 +257,13 @@ void CServerBookStore::Open(const QString &file)
     try {
         if (!m_db.open())
             throw StoreError(file, causeOf(m_db.lastError()));
+        // The connection is also driven through SQLite's own API, which is
+        // only sound when Qt's driver runs the same SQLite as this code.
+        QSqlQuery version = query(QStringLiteral("SELECT sqlite_version()"));
+        exec(version);
+        if (const QString mismatch = SqliteLibraryMismatch(version.next() ? version.value(0).toString() : QString());
+            !mismatch.isEmpty())
+            throw StoreError(file, mismatch);
         // Reading the four fields proves the file is SQLite and has the table.
         QSqlQuery probe = query(QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(kFields, kTable));
         exec(probe);
@@ -677,8 +716,12 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     // Room for every label at once, as UTF-8 never gives more UTF-16 units
     // than it has bytes and the labels have fewer bytes than the file: a
     // string regrown step by step copies, and faults in, several times what
-    // it ends up holding. Rows still in a write-ahead log can need more.
-    labels.text.resize(QFileInfo(m_file).size());
+    // it ends up holding. Rows still in a write-ahead log can need more. A
+    // file made large by further columns (notes, pictures) gets no more than
+    // room for a book of a million labels; only what the labels fill is ever
+    // touched, and the string grows beyond that when they need it.
+    constexpr qsizetype kMostRoomAhead = 32 * 1024 * 1024;  // UTF-16 units
+    labels.text.resize(std::min(QFileInfo(m_file).size(), kMostRoomAhead));
     FaultAhead ahead;
     qsizetype used = 0;
     scan(kListingColumns, [&](sqlite3_stmt *statement) {

@@ -11,6 +11,11 @@
 #include <vector>
 
 class QSqlQuery;
+
+// Why a connection that Qt's SQLite driver opened must not also be driven
+// through this code's SQLite API: the driver runs another SQLite than this
+// code (by the version each reports). Empty when both are the same.
+QString SqliteLibraryMismatch(const QString &driverVersion);
 struct sqlite3;
 struct sqlite3_stmt;
 

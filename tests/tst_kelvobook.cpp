@@ -30,6 +30,7 @@ private slots:
     void editChangesOnlyTheGivenFields();
     void backupsListAndRestore();
     void brokenBackupIsNamed();
+    void wordsThatAreNotUtf8AreRefused();
 
 private:
     struct Run {
@@ -328,6 +329,23 @@ void tst_KelvoBook::brokenBackupIsNamed()
         QVERIFY2(refused.err.contains("Sicherung " + path), qPrintable(refused.err));
     }
     QCOMPARE(run({"list"}).out.count('\n'), 2);
+}
+
+// A folder named in Latin-1 bytes cannot pass through Qt unchanged: both
+// tools refuse it by name instead of using a folder of another name.
+void tst_KelvoBook::wordsThatAreNotUtf8AreRefused()
+{
+    for (const char *tool : {"kelvo-book", "ostrel-host"}) {
+        QProcess process;
+        process.start("/bin/sh", {"-c", QStringLiteral("exec \"$0\" --plugin-dir \"$(printf '%1/M\\374ller')\" list")
+                                             .arg(m_dir->path()),
+                                  KELVO_TOOLS_DIR "/" + QString::fromLatin1(tool)});
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 2);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains("M\\xfcller") && err.contains("UTF-8"), qPrintable(err));
+    }
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_KelvoBook)

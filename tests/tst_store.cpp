@@ -8,6 +8,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sqlite3.h>
+#include <sys/resource.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KELVO_UNDER_ASAN 1
+#elif defined(__has_feature)
+#define KELVO_UNDER_ASAN __has_feature(address_sanitizer)
+#else
+#define KELVO_UNDER_ASAN 0
+#endif
 #include <unistd.h>
 
 class tst_Store : public QObject
@@ -30,6 +40,7 @@ private slots:
     void ownChangesKeepTheListing();
     void listingDecodesAsFieldsDo();
     void listingReadsRowsStillInTheLog();
+    void listingRoomFollowsTheLabelsNotTheFile();
     void deleteChecksTheLabel();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
@@ -39,6 +50,8 @@ private slots:
     void corruptTableFailsTheListing();
     void readOnlyFileFailsOnWrite();
     void connectionsAreRemoved();
+    void driverMustRunOurSqlite();
+    void pathsTooLongForSqliteAreRefused();
     void createRefusesAnExistingFile();
 
 private:
@@ -298,6 +311,39 @@ void tst_Store::listingReadsRowsStillInTheLog()
 }
 
 // A delete names the label it expects; a row holding another one stays.
+// A book whose file is three gigabytes (further columns a listing never
+// reads; here a sparse tail SQLite ignores) lists within one gigabyte of
+// address space beyond what the process has.
+void tst_Store::listingRoomFollowsTheLabelsNotTheFile()
+{
+#if KELVO_UNDER_ASAN
+    QSKIP("AddressSanitizer maps its own memory beyond any limit set here");
+#endif
+    const QString file = createStore(m_dir->path(), {{"Äpfel", "ftp://a/", "/", ""}, {"Birnen", "ftp://b/", "/", ""}});
+    {
+        QFile grown(file);
+        QVERIFY(grown.resize(qint64(3) << 30));
+    }
+    QFile statm("/proc/self/statm");
+    QVERIFY(statm.open(QIODevice::ReadOnly));
+    const rlim_t mapped = statm.readAll().split(' ').first().toULongLong() * rlim_t(sysconf(_SC_PAGESIZE));
+    rlimit usual;
+    QCOMPARE(getrlimit(RLIMIT_AS, &usual), 0);
+    rlimit tight = usual;
+    tight.rlim_cur = mapped + (rlim_t(1) << 30);
+    QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
+    QStringList listed;
+    try {
+        CServerBookStore store;
+        store.Open(file);
+        listed = labels(store.ListAll());
+    } catch (const std::bad_alloc &) {
+        listed = QStringList{"bad_alloc"};
+    }
+    setrlimit(RLIMIT_AS, &usual);
+    QCOMPARE(listed, QStringList({"Äpfel:0", "Birnen:1"}));
+}
+
 void tst_Store::deleteChecksTheLabel()
 {
     const QString file = createStore(m_dir->path(), kFourRows);
@@ -505,6 +551,43 @@ void tst_Store::connectionsAreRemoved()
     QCOMPARE(QSqlDatabase::connectionNames(), before);
     QVERIFY(QSqlDatabase::database().isOpen() || QSqlDatabase::database().open());
     QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
+}
+
+// The store drives the driver's connection through SQLite's API as well:
+// only where both are one library.
+void tst_Store::driverMustRunOurSqlite()
+{
+    QVERIFY(SqliteLibraryMismatch(QString::fromLatin1(sqlite3_libversion())).isEmpty());
+    const QString other = SqliteLibraryMismatch("3.7.17");
+    QVERIFY2(other.contains("3.7.17") && other.contains(sqlite3_libversion()), qPrintable(other));
+    QVERIFY(!SqliteLibraryMismatch({}).isEmpty());
+}
+
+// A book so deep that its backups could not be opened is refused at once,
+// with the reason, when it is created and when it is opened.
+void tst_Store::pathsTooLongForSqliteAreRefused()
+{
+    QString dir = m_dir->path();
+    while (dir.size() < 390)  // the book then lies at about 460 bytes, where SQLite still opens it
+        dir += "/" + QString(60, 'o');
+    QVERIFY(QDir().mkpath(dir));
+    const QString file = CServerBookStore::FileIn(dir);
+    try {
+        CServerBookStore::Create(file);
+        QFAIL("created");
+    } catch (const StoreError &error) {
+        QVERIFY2(error.message().contains("Bytes"), qPrintable(error.message()));
+    }
+    QVERIFY(!QFileInfo::exists(file));
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    OutsideConnection(file).exec("CREATE TABLE Serverbook (Bezeichnung, Servername, Startverzeichnis, Plugindateiname)");
+    CServerBookStore store;
+    try {
+        store.Open(file);
+        QFAIL("opened");
+    } catch (const StoreError &error) {
+        QVERIFY2(error.message().contains("--plugin-dir"), qPrintable(error.message()));
+    }
 }
 
 void tst_Store::createRefusesAnExistingFile()

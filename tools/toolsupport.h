@@ -41,6 +41,27 @@ inline int finishOutput(const QString &tool, int rc)
     return 1;
 }
 
+// Qt holds paths and texts as Unicode, and a word that is not UTF-8 comes
+// out of it changed: a folder of another name, a label with other letters.
+// Such a word is refused, its bytes beyond ASCII shown as \xNN; false when
+// one was.
+inline bool wordsAreUtf8(const char *tool, int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray word(argv[i]);
+        if (QString::fromUtf8(word).toUtf8() == word)
+            continue;
+        QString shown;
+        for (const char c : word)
+            shown += uchar(c) < 0x80 ? QString(QLatin1Char(c)) : QStringLiteral("\\x%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
+        err() << tool << ": \"" << shown << "\" ist kein gültiges UTF-8; so benannte Ordner und Texte lassen sich "
+              << "nicht unverändert verwenden. Bitte den Ordner umbenennen oder über einen Verweis mit einem "
+              << "UTF-8-Namen angeben." << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
 // The plug-in directory a tool uses without --plugin-dir: plugins/ beside the
 // program in a build tree, the host's plug-in folder of an installed tree.
 inline QString defaultPluginDir()

@@ -409,6 +409,8 @@ int run(const QString &pluginDir, const QStringList &words)
 
 int main(int argc, char *argv[])
 {
+    if (!wordsAreUtf8("kelvo-book", argc, argv))
+        return 2;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kelvo-book"));
 

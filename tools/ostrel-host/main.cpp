@@ -102,6 +102,8 @@ int showServerBook(const CServerbookExtPluginDLL *book)
 
 int main(int argc, char *argv[])
 {
+    if (!wordsAreUtf8("ostrel-host", argc, argv))
+        return 2;
     if (!hasDisplay() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
