@@ -2,7 +2,8 @@
 # `make package` for a Debian package.
 # `make check SANITIZE=1` builds with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-asan/ and runs the same tests there,
-# plus a bounded fuzz run of the address parser.
+# plus bounded fuzz runs of the address parser, the site list readers and
+# the FileZilla writer read back.
 
 SANITIZE ?=
 ifeq ($(SANITIZE),1)

@@ -15,7 +15,6 @@
 
 #include <QFileDialog>
 #include <QMenu>
-#include <QSaveFile>
 
 using namespace ServerBookControl;
 
@@ -250,34 +249,32 @@ void CServerBookDialog::ImportSites()
                           QStringLiteral("Alle Dateien (*)")});
     if (files.exec() != QDialog::Accepted || !m_pStore)
         return;
-    // Duplicates are judged against the book as it is now.
-    if (m_pStore->ChangedSinceListing())
-        Refill();
     std::vector<WorkerInfo> workers;
     for (const auto &worker : GetCurrentPluginArray() ? GetCurrentPluginArray()->PublishingWorkers()
                                                       : std::vector<CPluginArray::PublishingWorker>())
         workers.push_back({worker.fileName, worker.service});
-    const ImportPlan plan = PlanImport(files.selectedFiles(), workers, ReadBook(*m_pStore), false);
-    if (!plan.error.isEmpty()) {
+    const ReadResult read = ReadSites(files.selectedFiles());
+    if (!read.ok()) {
         MessageBox(QStringLiteral("Die Serverliste konnte nicht gelesen werden; nichts wurde importiert.\n\n%1")
-                       .arg(plan.error),
+                       .arg(read.error),
                    MessageBoxFlags::Ok);
         return;
     }
-    std::vector<QStringList> rows;
+    // Duplicates are judged against the book as it is when the sites are
+    // stored, in one transaction with the storing.
+    ImportPlan plan;
+    m_pStore->AppendChosen([&] {
+        plan = PlanImport(read.sites, workers, ReadBook(*m_pStore), false);
+        return plan.rows();
+    });
+    Refill();
     QStringList skipped;
     for (const ImportItem &item : plan.items) {
-        if (item.imported)
-            rows.push_back({item.entry.label, item.entry.server, item.entry.startDir, item.entry.pluginFile});
-        else
+        if (!item.imported)
             skipped << QStringLiteral("%1: %2").arg(item.site.label, item.reason);
     }
-    if (!rows.empty()) {
-        m_pStore->AppendAll(rows);
-        Refill();
-    }
     constexpr int kListedAtMost = 15;
-    QString summary = QStringLiteral("%1 Einträge importiert, %2 übersprungen.").arg(rows.size()).arg(skipped.size());
+    QString summary = QStringLiteral("%1 Einträge importiert, %2 übersprungen.").arg(plan.importedCount()).arg(skipped.size());
     if (!skipped.isEmpty()) {
         summary += QStringLiteral("\n\n") + skipped.mid(0, kListedAtMost).join(QLatin1Char('\n'));
         if (skipped.size() > kListedAtMost)
@@ -300,20 +297,26 @@ void CServerBookDialog::ExportBook()
         Refill();
     const std::vector<BookEntry> entries = ReadBook(*m_pStore);
     int leftOut = 0;
+    QStringList changed = EntriesNotReadable(entries);
     const QString filter = files.selectedNameFilter();
-    const QByteArray content = filter == fileZilla ? WriteFileZilla(entries, &leftOut)
+    const QByteArray content = filter == fileZilla ? WriteFileZilla(entries, &leftOut, &changed)
                                : filter == json    ? BookToJson(entries)
                                                    : BookToCsv(entries);
-    QSaveFile file(files.selectedFiles().first());
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        MessageBox(QStringLiteral("Die Datei konnte nicht geschrieben werden: %1").arg(file.errorString()),
-                   MessageBoxFlags::Ok);
+    QString why;
+    if (!SaveWhole(files.selectedFiles().first(), content, &why)) {
+        MessageBox(QStringLiteral("Die Datei konnte nicht geschrieben werden: %1").arg(why), MessageBoxFlags::Ok);
         return;
     }
+    QStringList notes;
     if (leftOut)
-        MessageBox(QStringLiteral("%1 Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen.")
-                       .arg(leftOut),
-                   MessageBoxFlags::Ok);
+        notes << QStringLiteral("%1 Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen.")
+                     .arg(leftOut);
+    constexpr int kListedAtMost = 15;
+    notes << changed.mid(0, kListedAtMost);
+    if (changed.size() > kListedAtMost)
+        notes << QStringLiteral("…");
+    if (!notes.isEmpty())
+        MessageBox(notes.join(QLatin1Char('\n')), MessageBoxFlags::Ok);
 }
 
 // The selected line, its details read afresh; -1 without one, or when its

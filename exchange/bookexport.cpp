@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 
 BookEntry ReadCurrentEntry(CServerBookStore &store, int ordinal)
 {
@@ -41,7 +42,12 @@ namespace {
 QByteArray csvField(const QString &text)
 {
     QByteArray field = text.toUtf8();
-    if (field.contains(',') || field.contains('"') || field.contains('\r') || field.contains('\n')) {
+    // As OWASP advises against formula injection: such a cell is quoted and
+    // begins with a ', which spreadsheets show and do not run.
+    const bool formula = !field.isEmpty() && QByteArrayView("=+-@\t\r").contains(field[0]);
+    if (formula)
+        field.prepend('\'');
+    if (formula || field.contains(',') || field.contains('"') || field.contains('\r') || field.contains('\n')) {
         field.replace("\"", "\"\"");
         field = '"' + field + '"';
     }
@@ -58,4 +64,35 @@ QByteArray BookToCsv(const std::vector<BookEntry> &entries)
                + ',' + csvField(entry.startDir) + ',' + csvField(entry.pluginFile) + "\r\n";
     }
     return csv;
+}
+
+QStringList EntriesNotReadable(const std::vector<BookEntry> &entries)
+{
+    QStringList notes;
+    for (const BookEntry &entry : entries) {
+        for (const QString &text : {entry.label, entry.server, entry.startDir, entry.pluginFile}) {
+            if (text.contains(QChar::ReplacementCharacter)) {
+                notes << QStringLiteral("Eintrag %1 \"%2\": enthält Bytes, die kein UTF-8 sind; sie stehen als "
+                                        "\uFFFD in der Datei").arg(entry.ordinal).arg(Printable(entry.label));
+                break;
+            }
+        }
+    }
+    return notes;
+}
+
+bool SaveWhole(const QString &path, const QByteArray &content, QString *error)
+{
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly);
+    // A short write is no error yet: the next one says why (a full disk).
+    for (qsizetype done = 0; written && done < content.size();) {
+        const qint64 now = file.write(content.constData() + done, content.size() - done);
+        written = now > 0;
+        done += now;
+    }
+    if (written && file.flush() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
 }

@@ -27,22 +27,33 @@ bool LooksLikeCyberduck(const QByteArray &content)
 ReadResult ReadCyberduck(const QByteArray &content)
 {
     QXmlStreamReader xml(content);
-    auto failed = [&xml](const QString &why) {
-        return ReadResult{{}, QStringLiteral("Zeile %1: %2").arg(xml.lineNumber()).arg(why)};
+    auto failedAt = [](qint64 line, const QString &why) {
+        return ReadResult{{}, QStringLiteral("Zeile %1: %2").arg(line).arg(why)};
+    };
+    auto failed = [&xml, &failedAt](const QString &why) {
+        return xml.hasError() ? ReadResult{{}, XmlProblem(xml)} : failedAt(xml.lineNumber(), why);
     };
     if (!xml.readNextStartElement() || xml.name() != QLatin1String("plist"))
         return failed(QStringLiteral("kein Cyberduck-Lesezeichen (plist fehlt)"));
     if (!xml.readNextStartElement() || xml.name() != QLatin1String("dict"))
         return failed(QStringLiteral("kein Cyberduck-Lesezeichen (dict fehlt)"));
 
-    // The top dict's keys with their string values; nested values are skipped.
-    QHash<QString, QString> values;
+    // The top dict's keys with their string and integer values, and where
+    // each stands; nested values are skipped.
+    struct Value {
+        QString text;
+        bool isString = false;
+        qint64 line = 0;
+    };
+    QHash<QString, Value> values;
     QString key;
     while (xml.readNextStartElement()) {
         if (xml.name() == QLatin1String("key")) {
             key = xml.readElementText();
         } else if (xml.name() == QLatin1String("string") || xml.name() == QLatin1String("integer")) {
-            values.insert(key, xml.readElementText());
+            Value value{{}, xml.name() == QLatin1String("string"), xml.lineNumber()};
+            value.text = xml.readElementText();
+            values.insert(key, value);
             key.clear();
         } else {
             xml.skipCurrentElement();
@@ -50,20 +61,28 @@ ReadResult ReadCyberduck(const QByteArray &content)
         }
     }
     if (xml.hasError())
-        return failed(xml.errorString());
+        return failed({});
     if (!values.contains(QStringLiteral("Hostname")) || !values.contains(QStringLiteral("Protocol")))
         return failed(QStringLiteral("dem Lesezeichen fehlen Protocol oder Hostname"));
+    // Only the port may be a number; a name that is one is no bookmark Cyberduck wrote.
+    for (const char *text : {"Hostname", "Protocol", "Nickname", "Path"}) {
+        const auto value = values.constFind(QLatin1String(text));
+        if (value != values.cend() && !value->isString)
+            return failedAt(value->line, QStringLiteral("%1 ist keine Zeichenkette").arg(QLatin1String(text)));
+    }
 
     ForeignSite site;
-    site.scheme = schemeOf(values.value(QStringLiteral("Protocol")));
-    site.host = values.value(QStringLiteral("Hostname"));
-    site.label = values.value(QStringLiteral("Nickname"), site.host);
-    site.remoteDir = values.value(QStringLiteral("Path"));
+    site.scheme = schemeOf(values.value(QStringLiteral("Protocol")).text);
+    site.host = HostWithoutCredentials(values.value(QStringLiteral("Hostname")).text);
+    site.label = values.value(QStringLiteral("Nickname")).text;
+    if (site.label.isEmpty())
+        site.label = site.host;
+    site.remoteDir = values.value(QStringLiteral("Path")).text;
     bool ok = true;
-    const QString port = values.value(QStringLiteral("Port"));
-    site.port = port.isEmpty() ? 0 : port.toInt(&ok);
+    const Value port = values.value(QStringLiteral("Port"));
+    site.port = port.text.isEmpty() ? 0 : port.text.toInt(&ok);
     if (!ok || site.port < 0 || site.port > 65535)
-        return failed(QStringLiteral("ungültiger Port \"%1\"").arg(port));
+        return failedAt(port.line, QStringLiteral("ungültiger Port \"%1\"").arg(Printable(port.text)));
     if (site.port == StandardPort(site.scheme))
         site.port = 0;
     return ReadResult{{site}, {}};

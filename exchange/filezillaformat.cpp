@@ -57,7 +57,8 @@ public:
     {
         ReadResult result;
         if (!m_xml.readNextStartElement() || m_xml.name() != QLatin1String("FileZilla3")) {
-            result.error = located(m_xml, QStringLiteral("keine FileZilla-Datei (FileZilla3 fehlt)"));
+            result.error = m_xml.hasError() ? XmlProblem(m_xml)
+                                            : located(m_xml, QStringLiteral("keine FileZilla-Datei (FileZilla3 fehlt)"));
             return result;
         }
         while (m_xml.readNextStartElement()) {
@@ -67,7 +68,7 @@ public:
                 m_xml.skipCurrentElement();
         }
         if (m_xml.hasError())
-            result.error = located(m_xml, m_xml.errorString());
+            result.error = XmlProblem(m_xml);
         else if (!m_error.isEmpty())
             result.error = m_error;
         if (!result.ok())
@@ -140,23 +141,23 @@ private:
             const QString element = m_xml.name().toString();
             const QString text = m_xml.readElementText(QXmlStreamReader::IncludeChildElements);
             if (element == QLatin1String("Host")) {
-                site.host = text.trimmed();
+                site.host = HostWithoutCredentials(text);
             } else if (element == QLatin1String("Port")) {
                 bool ok = false;
                 site.port = text.trimmed().toInt(&ok);
                 if (!ok || site.port < 0 || site.port > 65535)
-                    fail(QStringLiteral("Zeile %1: ungültiger Port \"%2\"").arg(line).arg(text));
+                    fail(QStringLiteral("Zeile %1: ungültiger Port \"%2\"").arg(line).arg(Printable(text)));
             } else if (element == QLatin1String("Protocol")) {
                 bool ok = false;
                 protocol = text.trimmed().toInt(&ok);
                 if (!ok)
-                    fail(QStringLiteral("Zeile %1: ungültiges Protokoll \"%2\"").arg(line).arg(text));
+                    fail(QStringLiteral("Zeile %1: ungültiges Protokoll \"%2\"").arg(line).arg(Printable(text)));
             } else if (element == QLatin1String("Name")) {
                 name = text;
             } else if (element == QLatin1String("RemoteDir") && !text.isEmpty()) {
                 const std::optional<QString> dir = DecodeFileZillaPath(text);
                 if (!dir)
-                    fail(QStringLiteral("Zeile %1: ungültiges Verzeichnis \"%2\"").arg(line).arg(text));
+                    fail(QStringLiteral("Zeile %1: ungültiges Verzeichnis \"%2\"").arg(line).arg(Printable(text)));
                 site.remoteDir = dir.value_or(QString());
             }
         }
@@ -266,9 +267,25 @@ QStringList foldersOf(const QString &label)
     return parts;
 }
 
+// A text as XML can hold it: without control characters, which XML 1.0
+// forbids or a reader turns into others (a carriage return comes back as a
+// line feed). Notes in *removed when there were any.
+QString withoutControls(const QString &text, bool *removed)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.isNonCharacter())
+            *removed = true;
+        else
+            kept += c;
+    }
+    return kept;
+}
+
 } // namespace
 
-QByteArray WriteFileZilla(const std::vector<BookEntry> &entries, int *leftOut)
+QByteArray WriteFileZilla(const std::vector<BookEntry> &entries, int *leftOut, QStringList *changed)
 {
     QByteArray out;
     QXmlStreamWriter xml(&out);
@@ -294,7 +311,13 @@ QByteArray WriteFileZilla(const std::vector<BookEntry> &entries, int *leftOut)
             ++skipped;
             continue;
         }
-        const QStringList folders = foldersOf(entry.label);
+        bool removed = false;
+        const QString label = withoutControls(entry.label, &removed);
+        const QString startDir = withoutControls(entry.startDir, &removed);
+        if (removed && changed)
+            *changed << QStringLiteral("Eintrag %1 \"%2\": Steuerzeichen weggelassen, die FileZillas Datei nicht "
+                                       "aufnehmen kann").arg(entry.ordinal).arg(Printable(entry.label));
+        const QStringList folders = foldersOf(label);
         qsizetype shared = 0;
         while (shared < open.size() && shared < folders.size() && open[shared] == folders[shared])
             ++shared;
@@ -312,8 +335,8 @@ QByteArray WriteFileZilla(const std::vector<BookEntry> &entries, int *leftOut)
         xml.writeTextElement(QStringLiteral("Type"), QStringLiteral("0"));
         // Interactive: FileZilla asks for user and password, which the book never keeps.
         xml.writeTextElement(QStringLiteral("Logontype"), QStringLiteral("3"));
-        xml.writeTextElement(QStringLiteral("Name"), entry.label.section(QLatin1Char('/'), folders.size()));
-        xml.writeTextElement(QStringLiteral("RemoteDir"), EncodeFileZillaPath(entry.startDir));
+        xml.writeTextElement(QStringLiteral("Name"), label.section(QLatin1Char('/'), folders.size()));
+        xml.writeTextElement(QStringLiteral("RemoteDir"), EncodeFileZillaPath(startDir));
         xml.writeEndElement();
     }
     for (; !open.isEmpty(); open.removeLast())

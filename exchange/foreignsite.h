@@ -34,5 +34,18 @@ struct ReadResult {
     bool ok() const { return error.isEmpty(); }
 };
 
+class QXmlStreamReader;
+
 // The scheme's standard port; 0 when it has none known here.
 int StandardPort(const QString &scheme);
+
+// A host as another client stored it, without "user:password@" before it.
+QString HostWithoutCredentials(const QString &host);
+// A site's label without a user name: "user@host" as the last part of a
+// label (WinSCP names its sessions so) becomes "host".
+QString LabelWithoutCredentials(const QString &label, const QString &host);
+// Text from a file, fit to quote in a message: control characters, and
+// characters that are no text, are written as \xNN or \uNNNN.
+QString Printable(QStringView text);
+// What is wrong with an XML file the reader stopped in, with the line.
+QString XmlProblem(const QXmlStreamReader &xml);

@@ -9,9 +9,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,27 +54,83 @@ QString comparable(const QString &dir)
     return dir;
 }
 
-bool sameEntry(const BookEntry &a, const BookEntry &b)
+// What makes two entries the same for an import: their four texts, the
+// start directory without a closing separator.
+QString identityOf(const BookEntry &entry)
 {
-    return a.label == b.label && a.server == b.server && comparable(a.startDir) == comparable(b.startDir)
-           && a.pluginFile == b.pluginFile;
+    return entry.label + QChar(0) + entry.server + QChar(0) + comparable(entry.startDir) + QChar(0) + entry.pluginFile;
+}
+
+// Reads a site list once, whole: only a regular file (a link to a device or
+// a pipe would read without end, or wait), no larger than kMaxFileSize, and
+// the same file of the same size and time after the reading as before, so
+// that a file its owner rewrites meanwhile is refused instead of imported
+// cut short.
+std::optional<QByteArray> readWhole(const QString &path, QString *error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat before {};
+    if (::stat(native.constData(), &before) != 0) {
+        *error = qt_error_string(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(before.st_mode)) {
+        *error = QStringLiteral("keine gewöhnliche Datei (ein Gerät, eine Pipe oder ein Ordner)");
+        return std::nullopt;
+    }
+    if (before.st_size > kMaxFileSize) {
+        *error = QStringLiteral("zu groß für eine Liste von Servern");
+        return std::nullopt;
+    }
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = qt_error_string(errno);
+        return std::nullopt;
+    }
+    const auto closer = qScopeGuard([fd] { ::close(fd); });
+    QByteArray content(qsizetype(before.st_size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    for (ssize_t n; got < content.size() && (n = ::read(fd, content.data() + got, size_t(content.size() - got))) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = qt_error_string(errno);
+            return std::nullopt;
+        }
+        got += n;
+    }
+    content.truncate(got);
+    struct stat opened {}, again {};
+    const auto same = [&before](const struct stat &other) {
+        return other.st_dev == before.st_dev && other.st_ino == before.st_ino && other.st_size == before.st_size
+               && other.st_mtim.tv_sec == before.st_mtim.tv_sec && other.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+    };
+    if (::fstat(fd, &opened) != 0 || ::stat(native.constData(), &again) != 0 || !same(opened) || !same(again)
+        || got != before.st_size) {
+        *error = QStringLiteral("wurde während des Lesens geändert; bitte noch einmal importieren, "
+                                "wenn das Programm, dem sie gehört, fertig ist");
+        return std::nullopt;
+    }
+    return content;
 }
 
 ReadResult readFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString())};
-    if (file.size() > kMaxFileSize)
-        return {{}, QStringLiteral("%1: zu groß für eine Liste von Servern").arg(QDir::toNativeSeparators(path))};
-    const QByteArray content = file.readAll();
+    QString why;
+    const std::optional<QByteArray> content = readWhole(path, &why);
+    if (!content)
+        return {{}, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why)};
     ReadResult result;
-    if (LooksLikeFileZilla(content))
-        result = ReadFileZilla(content);
-    else if (LooksLikeCyberduck(content))
-        result = ReadCyberduck(content);
-    else if (LooksLikeWinScp(content))
-        result = ReadWinScp(content);
+    // No site list holds a NUL byte; the XML reader would only call it unexpected.
+    if (const qsizetype nul = content->indexOf('\0'); nul >= 0)
+        result.error = QStringLiteral("Zeile %1: ein Nullbyte (\\x00), das in keiner Serverliste stehen kann")
+                           .arg(content->left(nul).count('\n') + 1);
+    else if (LooksLikeFileZilla(*content))
+        result = ReadFileZilla(*content);
+    else if (LooksLikeCyberduck(*content))
+        result = ReadCyberduck(*content);
+    else if (LooksLikeWinScp(*content))
+        result = ReadWinScp(*content);
     else
         result.error = QStringLiteral("kein bekanntes Format (FileZilla, WinSCP oder Cyberduck)");
     if (!result.ok())
@@ -86,8 +148,7 @@ std::optional<BookEntry> entryOf(const ForeignSite &site, const std::vector<Work
         return std::nullopt;
     }
     // Credentials stay behind, also when the host name carries them.
-    QString host = site.host.trimmed();
-    host = host.mid(host.lastIndexOf(QLatin1Char('@')) + 1);
+    const QString host = HostWithoutCredentials(site.host);
     QUrl url;
     url.setScheme(protocol->scheme);
     url.setHost(host, QUrl::StrictMode);
@@ -129,6 +190,16 @@ int ImportPlan::importedCount() const
     return int(std::count_if(items.cbegin(), items.cend(), [](const ImportItem &item) { return item.imported; }));
 }
 
+std::vector<QStringList> ImportPlan::rows() const
+{
+    std::vector<QStringList> rows;
+    for (const ImportItem &item : items) {
+        if (item.imported)
+            rows.push_back({item.entry.label, item.entry.server, item.entry.startDir, item.entry.pluginFile});
+    }
+    return rows;
+}
+
 ReadResult ReadSitesFrom(const QString &path)
 {
     if (!QFileInfo(path).isDir())
@@ -146,31 +217,49 @@ ReadResult ReadSitesFrom(const QString &path)
     return all;
 }
 
-ImportPlan PlanImport(const QStringList &paths, const std::vector<WorkerInfo> &workers,
-                      const std::vector<BookEntry> &book, bool keepUnmatched)
+ReadResult ReadSites(const QStringList &paths)
 {
-    ImportPlan plan;
-    std::vector<BookEntry> known = book;
+    ReadResult all;
     for (const QString &path : paths) {
         ReadResult read = ReadSitesFrom(path);
         if (!read.ok())
-            return {{}, read.error};
-        for (ForeignSite &site : read.sites) {
-            ImportItem item;
-            item.site = std::move(site);
-            if (const std::optional<BookEntry> entry = entryOf(item.site, workers, keepUnmatched, &item.reason)) {
-                item.entry = *entry;
-                const bool duplicate = std::any_of(known.cbegin(), known.cend(),
-                                                   [&entry](const BookEntry &k) { return sameEntry(k, *entry); });
-                if (duplicate) {
-                    item.reason = QStringLiteral("schon im Serverbook");
-                } else {
-                    item.imported = true;
-                    known.push_back(*entry);
-                }
+            return read;
+        std::move(read.sites.begin(), read.sites.end(), std::back_inserter(all.sites));
+    }
+    return all;
+}
+
+ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerInfo> &workers,
+                      const std::vector<BookEntry> &book, bool keepUnmatched)
+{
+    ImportPlan plan;
+    QSet<QString> known;
+    known.reserve(qsizetype(book.size() + sites.size()));
+    for (const BookEntry &entry : book)
+        known.insert(identityOf(entry));
+    for (ForeignSite &site : sites) {
+        ImportItem item;
+        site.label = LabelWithoutCredentials(site.label, site.host);
+        item.site = std::move(site);
+        if (const std::optional<BookEntry> entry = entryOf(item.site, workers, keepUnmatched, &item.reason)) {
+            item.entry = *entry;
+            if (known.contains(identityOf(*entry))) {
+                item.reason = QStringLiteral("schon im Serverbook");
+            } else {
+                item.imported = true;
+                known.insert(identityOf(*entry));
             }
-            plan.items.push_back(std::move(item));
         }
+        plan.items.push_back(std::move(item));
     }
     return plan;
+}
+
+ImportPlan PlanImport(const QStringList &paths, const std::vector<WorkerInfo> &workers,
+                      const std::vector<BookEntry> &book, bool keepUnmatched)
+{
+    ReadResult read = ReadSites(paths);
+    if (!read.ok())
+        return {{}, read.error};
+    return PlanImport(std::move(read.sites), workers, book, keepUnmatched);
 }

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <vector>
+
 // A publishing worker an imported site may be given: its file and service.
 // An import gives a site the first of them, in the order given, that serves
 // its protocol.
@@ -25,16 +27,23 @@ struct ImportPlan {
     // Set when a file could not be read; then nothing is to be imported.
     QString error;
     int importedCount() const;
+    // The rows to store: label, server, start directory, plug-in file.
+    std::vector<QStringList> rows() const;
 };
 
 // Reads sites from FileZilla, WinSCP and Cyberduck files, recognised by their
 // content, and from folders of Cyberduck bookmarks. An error names the file
-// and, where it can, the line.
+// and, where it can, the line. Only regular files are read, each once.
 ReadResult ReadSitesFrom(const QString &path);
+// The sites of every path, or the first error.
+ReadResult ReadSites(const QStringList &paths);
 
-// What importing the sites of paths into a book holding book would do: each
-// site becomes an entry with a worker that serves its protocol, or is skipped
-// with its reason (no such worker unless keepUnmatched, a duplicate, a text
-// too long, a protocol with no address). Credentials are never imported.
+// What importing sites into a book holding book would do: each site becomes
+// an entry with a worker that serves its protocol, or is skipped with its
+// reason (no such worker unless keepUnmatched, a duplicate, a text too long,
+// a protocol with no address). Credentials are never imported.
+ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerInfo> &workers,
+                      const std::vector<BookEntry> &book, bool keepUnmatched);
+// The same for the sites of paths, read first.
 ImportPlan PlanImport(const QStringList &paths, const std::vector<WorkerInfo> &workers,
                       const std::vector<BookEntry> &book, bool keepUnmatched);

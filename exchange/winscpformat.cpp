@@ -4,14 +4,18 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <cctype>
+
 namespace {
 
 const QByteArray kSessionsPrefix = "[Sessions\\";
 const QByteArray kUtf8Bom = "\xEF\xBB\xBF";
 
-// Undoes WinSCP's %XX escaping. Newer files mark UTF-8 text with an escaped
-// byte order mark; older ones hold Windows-1252 bytes.
-std::optional<QString> unescape(const QByteArray &escaped)
+// Undoes WinSCP's %XX escaping: exactly two hex digits, and never a NUL,
+// which no text of a site holds. Newer files mark UTF-8 text with an
+// escaped byte order mark; older ones hold Windows-1252 bytes. Empty, with
+// the reason in *why, when the text is not one WinSCP writes.
+std::optional<QString> unescape(const QByteArray &escaped, QString *why)
 {
     QByteArray bytes;
     bytes.reserve(escaped.size());
@@ -20,15 +24,28 @@ std::optional<QString> unescape(const QByteArray &escaped)
             bytes += escaped[i];
             continue;
         }
-        bool ok = false;
-        const int byte = escaped.mid(i + 1, 2).toInt(&ok, 16);
-        if (!ok || i + 2 >= escaped.size())
+        const QByteArray digits = escaped.mid(i + 1, 2);
+        if (digits.size() != 2 || !isxdigit(uchar(digits[0])) || !isxdigit(uchar(digits[1]))) {
+            *why = QStringLiteral("ungültige %-Folge \"%%1\"").arg(Printable(QString::fromLatin1(digits)));
             return std::nullopt;
-        bytes += char(byte);
+        }
+        const char byte = char(digits.toInt(nullptr, 16));
+        if (byte == 0) {
+            *why = QStringLiteral("%00 (ein Nullzeichen) im Text");
+            return std::nullopt;
+        }
+        bytes += byte;
         i += 2;
     }
-    if (bytes.startsWith(kUtf8Bom))
-        return QString::fromUtf8(bytes.mid(kUtf8Bom.size()));
+    if (bytes.startsWith(kUtf8Bom)) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString text = utf8(bytes.mid(kUtf8Bom.size()));
+        if (utf8.hasError()) {
+            *why = QStringLiteral("als UTF-8 markiert, aber kein gültiges UTF-8");
+            return std::nullopt;
+        }
+        return text;
+    }
     QStringDecoder windows1252("windows-1252");
     if (!windows1252.isValid())
         return QString::fromLatin1(bytes);
@@ -94,9 +111,10 @@ ReadResult ReadWinScp(const QByteArray &content)
             current = -1;
             if (!line.startsWith(kSessionsPrefix))
                 continue;
-            const std::optional<QString> name = unescape(line.mid(kSessionsPrefix.size()).chopped(1));
+            QString why;
+            const std::optional<QString> name = unescape(line.mid(kSessionsPrefix.size()).chopped(1), &why);
             if (!name)
-                return {{}, QStringLiteral("Zeile %1: ungültiger Sitzungsname").arg(number)};
+                return {{}, QStringLiteral("Zeile %1: ungültiger Sitzungsname: %2").arg(number).arg(why)};
             // Not a site: the defaults that new sites start from.
             if (*name == QLatin1String("Default Settings"))
                 continue;
@@ -109,9 +127,10 @@ ReadResult ReadWinScp(const QByteArray &content)
             return {{}, QStringLiteral("Zeile %1: weder Abschnitt noch Schlüssel=Wert").arg(number)};
         if (current < 0)
             continue;
-        const std::optional<QString> value = unescape(line.mid(equals + 1));
+        QString why;
+        const std::optional<QString> value = unescape(line.mid(equals + 1), &why);
         if (!value)
-            return {{}, QStringLiteral("Zeile %1: ungültige %-Folge im Wert").arg(number)};
+            return {{}, QStringLiteral("Zeile %1: ungültiger Wert: %2").arg(number).arg(why)};
         sessions[size_t(current)].values.insert(QString::fromLatin1(line.left(equals).trimmed()), *value);
     }
 
@@ -129,10 +148,10 @@ ReadResult ReadWinScp(const QByteArray &content)
         ForeignSite site;
         site.port = number("PortNumber", 0, &ok);
         if (!ok || site.port < 0 || site.port > 65535)
-            return {{}, QStringLiteral("Zeile %1: Sitzung \"%2\" hat eine ungültige Zahl").arg(session.line).arg(session.name)};
+            return {{}, QStringLiteral("Zeile %1: Sitzung \"%2\" hat eine ungültige Zahl").arg(session.line).arg(Printable(session.name))};
         site.label = session.name;
         site.scheme = schemeOf(fsProtocol, ftps);
-        site.host = session.values.value(QStringLiteral("HostName"));
+        site.host = HostWithoutCredentials(session.values.value(QStringLiteral("HostName")));
         site.remoteDir = session.values.value(QStringLiteral("RemoteDirectory"));
         if (site.port == StandardPort(site.scheme))
             site.port = 0;

@@ -527,6 +527,20 @@ void CServerBookStore::AppendAll(const std::vector<QStringList> &rows)
     m_rowLoaded = false;
 }
 
+void CServerBookStore::AppendChosen(const std::function<std::vector<QStringList>()> &choose)
+{
+    WriteTransaction transaction(*this);
+    // What choose reads is read now, inside the transaction.
+    m_haveRows = false;
+    m_rowLoaded = false;
+    const std::vector<QStringList> rows = choose();
+    for (const QStringList &row : rows)
+        appendRow(row);
+    transaction.commit();
+    m_haveRows = false;
+    m_rowLoaded = false;
+}
+
 // The row is first stored empty and then filled, as other programs on the
 // same file expect; the caller's transaction keeps an empty row from staying.
 qint64 CServerBookStore::appendRow(const QStringList &texts)

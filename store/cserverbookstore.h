@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -80,6 +81,11 @@ public:
     // Stores rows of the four texts (label, server, start directory, plug-in
     // file) in one transaction: all of them or, on a failure, none.
     void AppendAll(const std::vector<QStringList> &rows);
+    // Stores the rows choose returns, in one transaction with everything
+    // choose reads of the book: no other program can change the book between
+    // the reading and the storing (an import's check for duplicates). The
+    // listing is read afresh afterwards.
+    void AppendChosen(const std::function<std::vector<QStringList>()> &choose);
     // Deletes the current row if it is still the row of the listing and, given
     // a label, still holds that label; in one transaction with the check.
     // False when nothing was deleted because the row is gone or changed. The

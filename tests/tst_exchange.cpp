@@ -8,8 +8,12 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -55,10 +59,16 @@ private slots:
     void cyberduckFolderIsAllOrNothing_data();
     void cyberduckFolderIsAllOrNothing();
     void deeplyNestedFoldersAreRefused();
+    void onlyRegularFilesAreRead();
+    void credentialsNeverReachTheBook();
+    void malformedInputIsRefused_data();
+    void malformedInputIsRefused();
     void mapsSitesToEntries();
     void csvIsQuotedAsRfc4180Says();
 
     void importIsAllOrNothingAndSkipsDuplicates();
+    void importsAtOnceAddEachSiteOnce();
+    void exportToAFullDiskSaysSo();
     void exportForFileZillaReadsBackTheSameBook();
     void dialogImportsAndExports();
 };
@@ -203,6 +213,120 @@ void tst_Exchange::deeplyNestedFoldersAreRefused()
     const ReadResult deepest = ReadFileZilla(nested(64));
     QVERIFY2(deepest.ok(), qPrintable(deepest.error));
     QCOMPARE(deepest.sites.front().label.count("f/"), 64);
+
+    // The tool says so and ends as it should, with the book untouched.
+    QTemporaryDir dir;
+    const QString book = createStore(dir.path(), {{"Alt", "ftp://alt/", "/", ""}});
+    QFile file(dir.filePath("sitemanager.xml"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(nested(100000));
+    file.close();
+    QProcess tool;
+    tool.start(KELVO_TOOLS_DIR "/kelvo-book", {"--plugin-dir", dir.path(), "import", file.fileName()});
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY(tool.readAllStandardError().contains("64 Ebenen"));
+    QCOMPARE(OutsideConnection(book).column("SELECT count(*) FROM Serverbook"), QStringList{"1"});
+}
+
+namespace {
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+{
+    QFile file(dir.filePath(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+    return file.fileName();
+}
+
+QByteArray duck(const QByteArray &entries)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + entries
+           + "</dict>\n</plist>\n";
+}
+
+} // namespace
+
+// Devices, pipes and files that read otherwise than they stat: refused at
+// once, by name, instead of read without end or waited for.
+void tst_Exchange::onlyRegularFilesAreRead()
+{
+    QTemporaryDir dir;
+    QVERIFY(QFile::link("/dev/zero", dir.filePath("null.duck")));
+    QVERIFY(QFile::copy(kFixtures + "/duck/a-ftp.duck", dir.filePath("a.duck")));
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath("pipe.xml")).constData(), 0600) == 0);
+    const QStringList refused = {"/dev/zero", dir.path(), dir.filePath("pipe.xml")};
+    for (const QString &path : refused) {
+        const ReadResult read = ReadSitesFrom(path);
+        QVERIFY2(read.error.contains("keine gewöhnliche Datei"), qPrintable(path + ": " + read.error));
+        QVERIFY(read.sites.empty());
+    }
+    QVERIFY(ReadSitesFrom(dir.path()).error.contains("null.duck"));
+    // /proc says size 0 and then gives more: read as changed meanwhile.
+    QVERIFY2(ReadSitesFrom("/proc/self/status").error.contains("während des Lesens geändert"),
+             qPrintable(ReadSitesFrom("/proc/self/status").error));
+}
+
+// Neither a host with user and password in it, nor a session named after
+// its user, puts either into the book.
+void tst_Exchange::credentialsNeverReachTheBook()
+{
+    QTemporaryDir dir;
+    const QStringList files = {
+        writeFile(dir, "leer.duck", duck("<key>Protocol</key><string>ftp</string><key>Nickname</key><string></string>"
+                                         "<key>Hostname</key><string>user:secret@a.example</string>")),
+        writeFile(dir, "WinSCP.ini", "[Sessions\\martin@w.example]\nHostName=martin:secret@w.example\nFSProtocol=5\n"),
+        writeFile(dir, "sitemanager.xml", "<FileZilla3><Servers><Server><Host>u:secret@f.example</Host>"
+                                          "<Protocol>0</Protocol><Name>ich@f.example</Name></Server></Servers></FileZilla3>"),
+    };
+    const ImportPlan plan = PlanImport(files, kWorkers, {}, false);
+    QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
+    QStringList entries;
+    for (const ImportItem &item : plan.items)
+        entries << item.entry.label + '|' + item.entry.server + '|' + item.site.label + '|' + item.site.host;
+    QCOMPARE(entries, QStringList({"a.example|ftp://a.example/|a.example|a.example",
+                                   "w.example|ftp://w.example/|w.example|w.example",
+                                   "f.example|ftp://f.example/|f.example|f.example"}));
+}
+
+void tst_Exchange::malformedInputIsRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expected");
+    const QByteArray session = "[Sessions\\s]\nHostName=";
+    QTest::newRow("%+ escape") << "WinSCP.ini" << session + "a%+1\n" << "Zeile 2: ungültiger Wert: ungültige %-Folge \"%+1\"";
+    QTest::newRow("%- escape") << "WinSCP.ini" << session + "a%-1\n" << "Zeile 2: ungültiger Wert: ungültige %-Folge";
+    QTest::newRow("%00 escape") << "WinSCP.ini" << session + "a%00b\n" << "Zeile 2: ungültiger Wert: %00";
+    QTest::newRow("bom, then no utf-8") << "WinSCP.ini" << session + "%EF%BB%BFM%FCller\n" << "Zeile 2: ungültiger Wert: als UTF-8 markiert";
+    QTest::newRow("host an integer") << "x.duck"
+                                     << duck("<key>Protocol</key>\n<string>ftp</string>\n<key>Hostname</key>\n<integer>7</integer>\n")
+                                     << "Zeile 7: Hostname ist keine Zeichenkette";
+    QTest::newRow("xml not utf-8") << "sitemanager.xml" << QByteArray("<FileZilla3><Servers><Server><Host>M\xfc</Host>")
+                                   << "Zeile 1: ungültige Zeichenkodierung";
+    QTest::newRow("nul in a port") << "sitemanager.xml"
+                                   << QByteArray("<FileZilla3><Servers><Server><Port>2\0" "1</Port></Server></Servers></FileZilla3>", 77)
+                                   << "Zeile 1: ein Nullbyte (\\x00)";
+    QTest::newRow("port no number") << "sitemanager.xml"
+                                    << QByteArray("<FileZilla3><Servers><Server><Port>2\t1</Port></Server></Servers></FileZilla3>")
+                                    << "ungültiger Port \"2\\x091\"";
+}
+
+// Input no client writes is an error with the file and line; nothing of it
+// is imported, and the message shows odd bytes as escapes, never raw.
+void tst_Exchange::malformedInputIsRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, name, content);
+    const ImportPlan plan = PlanImport({kFixtures + "/sitemanager.xml", path}, kWorkers, {}, true);
+    QVERIFY2(plan.error.contains(name) && plan.error.contains(expected), qPrintable(plan.error));
+    QVERIFY(plan.items.empty());
+    for (const QChar c : plan.error)
+        QVERIFY2(c.unicode() >= 0x20, qPrintable(plan.error));
 }
 
 void tst_Exchange::mapsSitesToEntries()
@@ -250,6 +374,12 @@ void tst_Exchange::csvIsQuotedAsRfc4180Says()
     QCOMPARE(csv, QByteArray("ordinal,label,server,startdir,pluginfile\r\n"
                              "0,\"Komma, \"\"Zitat\"\"\",ftp://a/,/,F.so\r\n"
                              "1,\"Zeilen\nbruch\",b,c,d\r\n"));
+    // What a spreadsheet would run as a formula is shown instead.
+    const QByteArray formulas = BookToCsv({{0, "=HYPERLINK(\"http://x\")", "+1", "-2", "@SUM(A1)"},
+                                           {1, "a=b", "\tTab", "\rCR", ""}});
+    QCOMPARE(formulas, QByteArray("ordinal,label,server,startdir,pluginfile\r\n"
+                                  "0,\"'=HYPERLINK(\"\"http://x\"\")\",\"'+1\",\"'-2\",\"'@SUM(A1)\"\r\n"
+                                  "1,a=b,\"'\tTab\",\"'\rCR\",\r\n"));
 }
 
 // A failure in the middle of the import (here a trigger refusing one label)
@@ -296,10 +426,21 @@ void tst_Exchange::exportForFileZillaReadsBackTheSameBook()
         {4, "a//b", "http://www.example/", "/", "HttpWorker.so"},
         {5, " Leer am Rand/x", "http://rand.example/", "/", "HttpWorker.so"},
         {6, "Kunden/Zurück", "ftp://zurueck.example/", "/", "FtpWorker.so"},
+        {7, "Steuer\x01zeichen", "ftp://steuer.example/", "/a\x02b", "FtpWorker.so"},
+        {8, QString::fromUtf16(u"Null\0Byte", 9), "ftp://null.example/", "/", "FtpWorker.so"},
+        {9, "M\uFFFDller", "ftp://mueller2.example/", "/", "FtpWorker.so"},
     };
     int leftOut = 0;
-    const QByteArray xml = WriteFileZilla(book, &leftOut);
+    QStringList changed;
+    const QByteArray xml = WriteFileZilla(book, &leftOut, &changed);
     QCOMPARE(leftOut, 1);
+    // Those it had to change, and those the book could not give as they are, are named.
+    QCOMPARE(changed.size(), 2);
+    QVERIFY2(changed[0].startsWith("Eintrag 7 \"Steuer\\x01zeichen\": Steuerzeichen"), qPrintable(changed[0]));
+    QVERIFY2(changed[1].startsWith("Eintrag 8 \"Null\\x00Byte\""), qPrintable(changed[1]));
+    const QStringList unreadable = EntriesNotReadable(book);
+    QCOMPARE(unreadable.size(), 1);
+    QVERIFY2(unreadable[0].startsWith("Eintrag 9 "), qPrintable(unreadable[0]));
     QVERIFY(xml.contains("<FileZilla3 version=\"3.30.0\">"));
     QVERIFY(!xml.contains("Pass"));
     QTemporaryDir dir;
@@ -311,12 +452,62 @@ void tst_Exchange::exportForFileZillaReadsBackTheSameBook()
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QStringList before, after;
     for (const BookEntry &entry : book) {
-        if (entry.label != "Lokal")
-            before << entry.label + '|' + entry.server + '|' + entry.startDir + '|' + entry.pluginFile;
+        if (entry.label == "Lokal")
+            continue;
+        const QString label = QString(entry.label).remove(QChar(1)).remove(QChar(0));
+        before << label + '|' + entry.server + '|' + QString(entry.startDir).remove(QChar(2)) + '|' + entry.pluginFile;
     }
     for (const ImportItem &item : plan.items)
         after << item.entry.label + '|' + item.entry.server + '|' + item.entry.startDir + '|' + item.entry.pluginFile;
     QCOMPARE(after, before);
+}
+
+// Two imports of the same sites at once: the check for duplicates and the
+// storing are one transaction, so each site arrives once.
+void tst_Exchange::importsAtOnceAddEachSiteOnce()
+{
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
+    const QString file = createStore(module.pluginDir(), {{"Alt", "ftp://alt/", "/", "FtpWorker.so"}});
+    QByteArray sites = "<FileZilla3><Servers>\n";
+    for (int i = 0; i < 3000; ++i)
+        sites += "<Server><Host>s" + QByteArray::number(i) + ".example</Host><Protocol>0</Protocol><Name>Site "
+                 + QByteArray::number(i) + "</Name></Server>\n";
+    sites += "</Servers></FileZilla3>\n";
+    QTemporaryDir dir;
+    const QString list = writeFile(dir, "sitemanager.xml", sites);
+    QProcess first, second;
+    for (QProcess *tool : {&first, &second})
+        tool->start(KELVO_TOOLS_DIR "/kelvo-book", {"--plugin-dir", module.pluginDir(), "import", list});
+    for (QProcess *tool : {&first, &second}) {
+        QVERIFY(tool->waitForFinished(60000));
+        QVERIFY2(tool->exitCode() == 0, tool->readAllStandardError().constData());
+    }
+    QCOMPARE(OutsideConnection(file).column("SELECT count(*) FROM Serverbook"), QStringList{"3001"});
+}
+
+// A full disk is named as such, and the file that was there stays whole.
+void tst_Exchange::exportToAFullDiskSaysSo()
+{
+    KELVO_LOAD_MODULE(module, {"FtpWorker.so"});
+    QList<Row> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows << Row{QStringLiteral("Eintrag %1").arg(i), "ftp://viele.example/", "/ein/langer/pfad/", "FtpWorker.so"};
+    createStore(module.pluginDir(), rows);
+    QTemporaryDir small;
+    if (mount("tmpfs", QFile::encodeName(small.path()).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("no tmpfs can be mounted here");
+    const auto unmount = qScopeGuard([&small] { umount(QFile::encodeName(small.path()).constData()); });
+    const QString target = small.filePath("book.json");
+    QVERIFY(writeFile(small, "book.json", "[]\n") == target);
+    QProcess tool;
+    tool.start(KELVO_TOOLS_DIR "/kelvo-book", {"--plugin-dir", module.pluginDir(), "export", "--format", "json", target});
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitCode(), 1);
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    QVERIFY2(err.contains("No space left on device"), qPrintable(err));
+    QFile kept(target);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("[]\n"));
 }
 
 // "Importieren …" and "Exportieren …" in the selection dialog's context menu.

@@ -14,7 +14,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHash>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -134,19 +133,22 @@ int importSites(CServerBookStore &store, const QString &pluginDir, const QString
     std::vector<WorkerInfo> workers;
     for (const auto &worker : host->Plugins()->PublishingWorkers())
         workers.push_back({worker.fileName, worker.service});
-    const ImportPlan plan = PlanImport(paths, workers, ReadBook(store), keepUnmatched);
-    if (!plan.error.isEmpty()) {
-        err() << "kelvo-book: " << plan.error << "; nichts wurde importiert." << Qt::endl;
+    const ReadResult read = ReadSites(paths);
+    if (!read.ok()) {
+        err() << "kelvo-book: " << read.error << "; nichts wurde importiert." << Qt::endl;
         return 1;
     }
-    std::vector<QStringList> rows;
-    for (const ImportItem &item : plan.items) {
-        if (item.imported)
-            rows.push_back({item.entry.label, item.entry.server, item.entry.startDir, item.entry.pluginFile});
-    }
-    // All or nothing, after the backup every change makes.
-    if (!dryRun && !rows.empty())
-        store.AppendAll(rows);
+    // The check for duplicates and the storing are one transaction, so that
+    // two imports at once cannot both add the same sites.
+    ImportPlan plan;
+    const auto choose = [&] {
+        plan = PlanImport(read.sites, workers, ReadBook(store), keepUnmatched);
+        return plan.rows();
+    };
+    if (dryRun)
+        choose();
+    else
+        store.AppendChosen(choose);
     for (const ImportItem &item : plan.items) {
         if (item.imported)
             out() << "importiert\t" << escaped(item.entry.label) << '\t' << escaped(item.entry.server) << '\t'
@@ -163,26 +165,29 @@ int exportBook(CServerBookStore &store, const QString &format, const QString &ta
 {
     const std::vector<BookEntry> entries = ReadBook(store);
     QByteArray content;
+    // What the file shows otherwise than the book holds it, entry by entry.
+    QStringList changed = EntriesNotReadable(entries);
     if (format == QLatin1String("json")) {
         content = BookToJson(entries);
     } else if (format == QLatin1String("csv")) {
         content = BookToCsv(entries);
     } else {
         int leftOut = 0;
-        content = WriteFileZilla(entries, &leftOut);
+        content = WriteFileZilla(entries, &leftOut, &changed);
         if (leftOut)
             err() << "kelvo-book: " << leftOut
                   << " Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen." << Qt::endl;
     }
+    for (const QString &note : std::as_const(changed))
+        err() << "kelvo-book: " << note << Qt::endl;
     if (target.isEmpty()) {
         out().flush();
         std::fwrite(content.constData(), 1, size_t(content.size()), stdout);
         return 0;
     }
-    // Written whole or not at all: an existing file is replaced only by a complete one.
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        err() << "kelvo-book: " << target << ": " << file.errorString() << Qt::endl;
+    QString why;
+    if (!SaveWhole(target, content, &why)) {
+        err() << "kelvo-book: " << target << ": " << why << "; nichts wurde geschrieben." << Qt::endl;
         return 1;
     }
     return 0;
