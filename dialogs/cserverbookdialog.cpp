@@ -13,15 +13,29 @@
 #include "filezillaformat.h"
 #include "siteimport.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMenu>
 
 using namespace ServerBookControl;
 
+namespace {
+
+// How often an idle dialog asks whether another program changed the book:
+// a query of SQLite's data_version and a stat of the file, both cheap.
+constexpr int kOutsideCheckMs = 500;
+
+const QString kEntryGone = QStringLiteral("Der Eintrag wurde von einem anderen Programm geändert oder gelöscht.");
+
+} // namespace
+
 CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
 {
+    m_outsideChanges.setInterval(kOutsideCheckMs);
+    connect(&m_outsideChanges, &QTimer::timeout, this, [this] { FollowOutsideChanges(); });
     SetMessageMap({
         {Notification::SelectionChanged, EntryList, [this] {
+             m_selectionLost = false;
              if (!ShowDetails())
                  EntryGone();
          }},
@@ -37,6 +51,7 @@ void CServerBookDialog::OnInitDialog()
     CDialog::OnInitDialog();
     try {
         Refill();
+        m_outsideChanges.start();
     } catch (const std::exception &error) {
         // A book that cannot be listed is reported like one that cannot be
         // opened, instead of running an empty dialog.
@@ -45,13 +60,93 @@ void CServerBookDialog::OnInitDialog()
     }
 }
 
+// Hands back what the pane shows, and only while the row still holds it:
+// one statement reads and compares the four fields.
 void CServerBookDialog::OnOK()
 {
-    if (!ShowDetails()) {
+    if (!SelectionStillMeant())
+        return;
+    const CListBox *list = GetListBox(EntryList);
+    const bool selected = list && list->GetCurSel() != -1;
+    if (selected && !(m_pStore && m_pStore->RowUnchanged(m_shown))) {
         EntryGone();
         return;
     }
     CDialog::OnOK();
+}
+
+// Lists the book again when another program changed it, unless the user is
+// in the middle of something: a handler with its message box or dialog
+// open, or a menu, whose lines and choices refer to the list as it is.
+void CServerBookDialog::FollowOutsideChanges()
+{
+    if (!m_pStore || InHandler() || QApplication::activePopupWidget())
+        return;
+    try {
+        switch (m_pStore->CheckOutside()) {
+        case CServerBookStore::OutsideChange::None:
+            return;
+        case CServerBookStore::OutsideChange::Replaced:
+            m_pStore->Open(m_pStore->File());
+            break;
+        case CServerBookStore::OutsideChange::Committed:
+            break;
+        }
+        RelistKeepingSelection();
+    } catch (const std::exception &) {
+        // A book locked or being replaced right now: tried again at the next check.
+    }
+}
+
+// The book listed afresh, with the selected entry selected again where it
+// is unchanged, and the list scrolled as it was.
+void CServerBookDialog::RelistKeepingSelection()
+{
+    CListBox *list = GetListBox(EntryList);
+    if (!list)
+        return;
+    const int selected = list->GetCurSel();
+    const RowSnapshot shown = m_shown;
+    const QModelIndex top = list->indexAt(QPoint(1, 1));
+    const int topLine = top.isValid() ? top.row() : 0;
+    CServerBookStore::Labels labels = m_pStore->ListLabels();
+    list->ResetContent();
+    list->AddTexts(std::move(labels.text), labels.ends);
+    const int ordinal = shown.valid() ? m_pStore->OrdinalOf(shown.rowid) : -1;
+    const int again = ordinal != -1 ? list->FindItemData(ordinal) : -1;
+    if (again != -1 && m_pStore->RowUnchanged(shown)) {
+        list->SetCurSel(again);
+    } else if (selected != -1 && list->GetCount() > 0) {
+        list->SetCurSel(std::min(selected, list->GetCount() - 1));
+        m_selectionLost = m_selectionLost || shown.valid();
+    } else {
+        list->SetCurSel(0);
+    }
+    if (list->GetCount() > 0)
+        list->scrollTo(list->model()->index(std::min(topLine, list->GetCount() - 1), 0), QAbstractItemView::PositionAtTop);
+    ShowDetails();
+}
+
+// After a re-list lost the entry the user had selected, the line at its
+// place is another entry: the first action on it tells the user instead.
+bool CServerBookDialog::SelectionStillMeant()
+{
+    if (!m_selectionLost)
+        return true;
+    m_selectionLost = false;
+    MessageBox(kEntryGone, MessageBoxFlags::Ok);
+    return false;
+}
+
+bool CServerBookDialog::RefusedAsReadOnly()
+{
+    if (!m_pStore || m_pStore->ReadOnlyReason().isEmpty())
+        return false;
+    MessageBox(QStringLiteral("Das Serverbook kann nur gelesen werden: %1.\nEinträge können ausgewählt, aber nicht "
+                              "angelegt, geändert oder gelöscht werden.")
+                   .arg(m_pStore->ReadOnlyReason()),
+               MessageBoxFlags::Ok);
+    return true;
 }
 
 void CServerBookDialog::Refill()
@@ -112,6 +207,7 @@ bool CServerBookDialog::ShowDetails()
         const QString server = m_pStore->GetFieldText(QStringLiteral("Servername"));
         const QString startDir = m_pStore->GetFieldText(QStringLiteral("Startverzeichnis"));
         const QString pluginFile = m_pStore->GetFieldText(QStringLiteral("Plugindateiname"));
+        m_shown = m_pStore->CurrentRow();
         m_strServer = server;
         m_strStartDir = startDir;
         m_strPluginFile = pluginFile;
@@ -119,6 +215,7 @@ bool CServerBookDialog::ShowDetails()
         SetDlgItemText(StartDir, m_strStartDir);
         SetDlgItemText(PluginFile, m_strPluginFile);
     } else {
+        m_shown = {};
         m_strServer.clear();
         m_strStartDir.clear();
         m_strPluginFile.clear();
@@ -132,9 +229,8 @@ bool CServerBookDialog::ShowDetails()
 
 void CServerBookDialog::EntryGone()
 {
-    MessageBox(QStringLiteral("Der Eintrag wurde von einem anderen Programm geändert oder gelöscht.\n"
-                              "Die Liste wird neu eingelesen."),
-               MessageBoxFlags::Ok);
+    MessageBox(kEntryGone + QStringLiteral("\nDie Liste wird neu eingelesen."), MessageBoxFlags::Ok);
+    m_selectionLost = false;
     Refill();
 }
 
@@ -148,19 +244,21 @@ void CServerBookDialog::DeleteEntry()
 {
     const CListBox *list = GetListBox(EntryList);
     const int selected = list ? list->GetCurSel() : -1;
+    if (RefusedAsReadOnly())
+        return;
     const int answer = MessageBox(QStringLiteral("Das Löschen der Adresse ist nicht rückgängig zu machen!\n"
                                                  "Soll wirklich gelöscht werden?"),
                                   MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion);
-    if (selected == -1 || answer != IDYES || !m_pStore)
+    if (selected == -1 || answer != IDYES || !m_pStore || !SelectionStillMeant())
         return;
     m_pStore->MoveFirst();
     if (m_pStore->IsBOF() || m_pStore->IsEOF())
         return;
     const qint32 ordinal = list->GetItemData(selected);
     m_pStore->Move(ordinal);
-    // Deletes only the row the line was listed for, and only while it still
-    // holds the line's label.
-    if (!m_pStore->DeleteCurrent(list->GetText(selected))) {
+    // Deletes only the row the pane shows, and only while it still holds
+    // exactly what the pane shows.
+    if (!m_pStore->DeleteRow(m_shown)) {
         EntryGone();
         return;
     }
@@ -172,6 +270,8 @@ void CServerBookDialog::DeleteEntry()
 
 void CServerBookDialog::NewEntry()
 {
+    if (RefusedAsReadOnly())
+        return;
     CNewEntryDialog dialog;
     dialog.m_pPluginArray = GetCurrentPluginArray();
     if (dialog.DoModal() == IDOK && m_pStore) {
@@ -222,7 +322,7 @@ void CServerBookDialog::ShowContextMenu()
 // replaces is backed up first, so a restore can itself be undone.
 void CServerBookDialog::RestoreBackup()
 {
-    if (!m_pStore)
+    if (!m_pStore || RefusedAsReadOnly())
         return;
     const CBookBackups backups(m_pStore->File());
     CRestoreDialog dialog(backups, this);
@@ -242,6 +342,8 @@ void CServerBookDialog::RestoreBackup()
 // Adds the sites of other clients' files in one step and says what it did.
 void CServerBookDialog::ImportSites()
 {
+    if (RefusedAsReadOnly())
+        return;
     QFileDialog files(this, QStringLiteral("Serverlisten importieren"));
     files.setOption(QFileDialog::DontUseNativeDialog);
     files.setFileMode(QFileDialog::ExistingFiles);
@@ -325,7 +427,7 @@ int CServerBookDialog::CheckedSelection()
 {
     const CListBox *list = GetListBox(EntryList);
     const int selected = list ? list->GetCurSel() : -1;
-    if (selected == -1 || !m_pStore)
+    if (selected == -1 || !m_pStore || RefusedAsReadOnly() || !SelectionStillMeant())
         return -1;
     if (!ShowDetails()) {
         EntryGone();
@@ -335,7 +437,10 @@ int CServerBookDialog::CheckedSelection()
 }
 
 // Opens the entry dialog on the selected entry as it is stored now and writes
-// what the user confirmed back into that row, unless it is gone meanwhile.
+// what the user confirmed back into that row, while it still holds what the
+// dialog opened with. When another program changed or deleted that row
+// meanwhile, what the user typed stays: it can go in as a new entry, or the
+// dialog opens again with it.
 void CServerBookDialog::EditEntry()
 {
     const CListBox *list = GetListBox(EntryList);
@@ -344,23 +449,32 @@ void CServerBookDialog::EditEntry()
         return;
     const QString label = list->GetText(selected);
     const int ordinal = list->GetItemData(selected);
-    CNewEntryDialog dialog;
-    dialog.m_pPluginArray = GetCurrentPluginArray();
-    dialog.EditEntry(label, m_strServer, m_strStartDir, m_strPluginFile);
-    if (dialog.DoModal() != IDOK)
-        return;
-    if (!m_pStore->PositionAt(ordinal)
-        || !m_pStore->UpdateCurrent(label, dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
-                                    dialog.m_strPluginFile)) {
-        EntryGone();
-        return;
+    const RowSnapshot row = m_shown;
+    QStringList typed{label, m_strServer, m_strStartDir, m_strPluginFile};
+    for (;;) {
+        CNewEntryDialog dialog;
+        dialog.m_pPluginArray = GetCurrentPluginArray();
+        dialog.EditEntry(typed[0], typed[1], typed[2], typed[3]);
+        if (dialog.DoModal() != IDOK)
+            return;
+        typed = {dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath, dialog.m_strPluginFile};
+        if (m_pStore->UpdateRow(row, typed[0], typed[1], typed[2], typed[3]))
+            break;
+        const int answer = MessageBox(kEntryGone + QStringLiteral("\nSollen Ihre Angaben als neuer Eintrag "
+                                                                  "gespeichert werden? (Nein: zurück zu Ihren Angaben)"),
+                                      MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion);
+        if (answer == IDYES) {
+            const qint64 added = m_pStore->Append(typed[0], typed[1], typed[2], typed[3]);
+            Refill();
+            SelectRow(added);
+            return;
+        }
     }
-    const qint64 row = m_pStore->CurrentRowId();
-    TakeIn([selected, ordinal, &dialog](CListBox *lines) {
+    TakeIn([selected, ordinal, &typed](CListBox *lines) {
         lines->RemoveLine(selected);
-        lines->InsertListed(dialog.m_strLabel, ordinal);
+        lines->InsertListed(typed[0], ordinal);
     });
-    SelectRow(row);
+    SelectRow(row.rowid);
 }
 
 void CServerBookDialog::DuplicateEntry()

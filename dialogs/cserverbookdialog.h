@@ -1,8 +1,10 @@
 #pragma once
 
 #include "cdialog.h"
+#include "rowsnapshot.h"
 
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -13,10 +15,22 @@ class CServerBookStore;
 // details, deletes entries and adds new ones. On OK the selected entry's
 // server, start directory and plug-in file are the results.
 //
-// A line leads to the row it was listed for or to nothing: when another
-// program changed or deleted the entry behind a line, selecting it, deleting
-// it or pressing OK on it tells the user and lists the book afresh, and OK
-// only ever ends with the entry whose details are shown.
+// The book is shared with other programs. A line leads to the row it was
+// listed for, and an action reaches that row only while it holds what the
+// user saw: selecting a line shows the row's details while the row still has
+// the line's label; OK hands back only details that the row holds at that
+// moment and that the pane shows; delete and edit change only a row that
+// still holds exactly what the pane shows. Where the row changed or went,
+// the user is told and the book listed afresh, and nothing else happens.
+//
+// Changes of other programs merge in while the dialog is idle: within half
+// a second of another program's commit the book is listed again, the
+// selected entry stays selected (found again by rowid and content) and the
+// list keeps its place. When the selected entry went, the line at its place
+// is selected, and the first action on it tells the user instead of acting.
+// A file put in the book's place (a sync tool's rename) is opened afresh.
+// A book that may only be read lists and hands back entries; every change is
+// refused with the reason before anything is asked or filled in.
 //
 // The list's context menu (right click, Menu key, Shift+F10) offers
 // "Bearbeiten …" (also F2), "Duplizieren" and "Löschen" for the selected entry,
@@ -59,5 +73,15 @@ private:
     void RestoreBackup();
     void SelectRow(qint64 rowid);
 
+    void FollowOutsideChanges();
+    void RelistKeepingSelection();
+    bool SelectionStillMeant();
+    bool RefusedAsReadOnly();
+
     QString m_listingFailure;
+    // The row whose details the pane shows, as it was read.
+    RowSnapshot m_shown;
+    // The selected entry went in a re-list; the line at its place is another.
+    bool m_selectionLost = false;
+    QTimer m_outsideChanges;
 };

@@ -15,9 +15,11 @@
 #include <QVariant>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 #ifdef __linux__
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -163,13 +165,32 @@ QString causeOf(const QSqlError &error)
     return isCode ? ExplainEngineError(code, text) : text;
 }
 
-// A connection that opens an existing file for reading and writing and never
-// creates one (mode=rw), waiting a little for another program's lock.
-QSqlDatabase addConnection(const QString &name, const QString &file)
+// Why the book at file can only be read: a file system mounted read-only, a
+// file or a folder the user may not write (SQLite writes its journal beside
+// the book). Empty when it can be changed.
+QString readOnlyReasonOf(const QString &file)
+{
+    const QByteArray path = QFile::encodeName(QFileInfo(file).absoluteFilePath());
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+    struct statvfs system {};
+    if (statvfs(path.constData(), &system) == 0 && (system.f_flag & ST_RDONLY))
+        return QStringLiteral("das Dateisystem ist schreibgeschützt eingehängt");
+    if (access(path.constData(), W_OK) != 0)
+        return QStringLiteral("die Datei ist schreibgeschützt");
+    if (access(folder.constData(), W_OK) != 0)
+        return QStringLiteral("der Ordner %1 ist schreibgeschützt").arg(QDir::toNativeSeparators(QFileInfo(file).absolutePath()));
+    return {};
+}
+
+// A connection that opens an existing file and never creates one: for
+// reading and writing (mode=rw), or only reading (mode=ro, and immutable
+// for a book in WAL mode whose log files cannot be made in its folder),
+// waiting a little for another program's lock.
+QSqlDatabase addConnection(const QString &name, const QString &file, const QString &mode = QStringLiteral("mode=rw"))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     QUrl uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-    uri.setQuery(QStringLiteral("mode=rw"));
+    uri.setQuery(mode);
     db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     return db;
@@ -252,11 +273,22 @@ void CServerBookStore::Open(const QString &file)
         throw StoreError(file, *why);
 
     m_file = file;
-    m_connection = uniqueConnectionName("store");
-    m_db = addConnection(m_connection, file);
+    m_readOnly = readOnlyReasonOf(file);
+    struct stat opened {};
+    if (::stat(QFile::encodeName(file).constData(), &opened) == 0) {
+        m_device = quint64(opened.st_dev);
+        m_inode = quint64(opened.st_ino);
+    }
     try {
-        if (!m_db.open())
-            throw StoreError(file, causeOf(m_db.lastError()));
+        openConnection(m_readOnly.isEmpty() ? QStringLiteral("mode=rw") : QStringLiteral("mode=ro"));
+        // A book in WAL mode whose folder cannot take the log's files can
+        // still be read as it is.
+        if (!m_readOnly.isEmpty() && !tableReadable()) {
+            Close();
+            m_file = file;
+            m_readOnly = readOnlyReasonOf(file);
+            openConnection(QStringLiteral("mode=ro&immutable=1"));
+        }
         // The connection is also driven through SQLite's own API, which is
         // only sound when Qt's driver runs the same SQLite as this code.
         QSqlQuery version = query(QStringLiteral("SELECT sqlite_version()"));
@@ -278,6 +310,24 @@ void CServerBookStore::Open(const QString &file)
     }
 }
 
+bool CServerBookStore::tableReadable()
+{
+    try {
+        QSqlQuery probe = query(QStringLiteral("SELECT 1 FROM %1 LIMIT 0").arg(kTable));
+        return probe.exec();
+    } catch (const StoreError &) {
+        return false;
+    }
+}
+
+void CServerBookStore::openConnection(const QString &mode)
+{
+    m_connection = uniqueConnectionName("store");
+    m_db = addConnection(m_connection, m_file, mode);
+    if (!m_db.open())
+        throw StoreError(m_file, causeOf(m_db.lastError()));
+}
+
 void CServerBookStore::Close()
 {
     if (m_connection.isEmpty())
@@ -293,8 +343,10 @@ void CServerBookStore::Close()
     m_rotated = false;
     m_rowids.clear();
     m_haveRows = false;
+    m_listed = false;
     m_pos = 0;
     m_rowLoaded = false;
+    m_snapshot = {};
 }
 
 QSqlQuery CServerBookStore::query(const QString &sql)
@@ -377,10 +429,13 @@ void CServerBookStore::scan(const char *columns, PerRow &&perRow)
     m_rowLoaded = false;
 }
 
-void CServerBookStore::ensureRows()
+// The rows of the listing, read at the first move of an opening; false
+// when the listing was retired and must be listed again by the caller.
+bool CServerBookStore::ensureRows()
 {
-    if (!m_haveRows)
+    if (!m_haveRows && !m_listed)
         scan("rowid", [](sqlite3_stmt *) {});
+    return m_haveRows;
 }
 
 qint64 CServerBookStore::dataVersion()
@@ -393,21 +448,46 @@ qint64 CServerBookStore::dataVersion()
 
 bool CServerBookStore::ChangedSinceListing()
 {
-    ensureRows();
-    return dataVersion() != m_listedVersion;
+    return !ensureRows() || dataVersion() != m_listedVersion;
 }
 
-// The book is backed up before the first change of each opening. BEGIN
-// IMMEDIATE then takes the write lock at once, so a check made inside
-// (ChangedSinceListing) still holds when the change commits. Rolls back
-// unless committed.
+bool CServerBookStore::fileReplaced() const
+{
+    struct stat now {};
+    return ::stat(QFile::encodeName(m_file).constData(), &now) != 0 || quint64(now.st_dev) != m_device
+           || quint64(now.st_ino) != m_inode;
+}
+
+CServerBookStore::OutsideChange CServerBookStore::CheckOutside()
+{
+    if (fileReplaced())
+        return OutsideChange::Replaced;
+    return m_haveRows && dataVersion() != m_listedVersion ? OutsideChange::Committed : OutsideChange::None;
+}
+
+// A book that may only be read is refused at once, before a backup is
+// tried. Otherwise the book is backed up before the first change of each
+// opening, and BEGIN IMMEDIATE then takes the write lock at once, so a check
+// made inside still holds when the change commits; a file put at the path
+// meanwhile is refused, so nothing goes into the one no longer there. Rolls
+// back unless committed.
 class CServerBookStore::WriteTransaction
 {
 public:
     explicit WriteTransaction(CServerBookStore &store) : m_store(store)
     {
+        if (!m_store.m_readOnly.isEmpty())
+            throw StoreError(m_store.m_file, QStringLiteral("Das Serverbook kann nur gelesen werden: %1; "
+                                                            "nichts wurde geändert.")
+                                                 .arg(m_store.m_readOnly));
         m_store.backUpOnce();
         run("BEGIN IMMEDIATE");
+        if (m_store.fileReplaced()) {
+            sqlite3_exec(m_store.sqliteHandle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw StoreError(m_store.m_file, QStringLiteral("Die Datei wurde inzwischen durch eine andere ersetzt "
+                                                            "(etwa von einem Sync-Programm); nichts wurde geändert. "
+                                                            "Das Serverbook wird neu eingelesen."));
+        }
     }
     ~WriteTransaction()
     {
@@ -433,14 +513,12 @@ private:
 
 bool CServerBookStore::IsBOF()
 {
-    ensureRows();
-    return m_rowids.empty() || m_pos < 0;
+    return !ensureRows() || m_rowids.empty() || m_pos < 0;
 }
 
 bool CServerBookStore::IsEOF()
 {
-    ensureRows();
-    return m_rowids.empty() || m_pos >= qsizetype(m_rowids.size());
+    return !ensureRows() || m_rowids.empty() || m_pos >= qsizetype(m_rowids.size());
 }
 
 void CServerBookStore::MoveFirst()
@@ -462,7 +540,8 @@ void CServerBookStore::Move(int rows)
     m_rowLoaded = false;
 }
 
-// Reads the current row into m_row; false when there is none or it is gone.
+// Reads the current row into m_row, and its four fields as stored into
+// m_snapshot; false when there is none or it is gone.
 bool CServerBookStore::loadCurrentRow()
 {
     if (IsBOF() || IsEOF())
@@ -470,21 +549,48 @@ bool CServerBookStore::loadCurrentRow()
     if (m_rowLoaded)
         return !m_row.empty();
     m_row.clear();
+    m_snapshot = {};
     const Statement statement = prepare(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(kTable).toUtf8());
-    sqlite3_bind_int64(statement.get(), 1, m_rowids[size_t(m_pos)]);
+    const qint64 rowid = m_rowids[size_t(m_pos)];
+    sqlite3_bind_int64(statement.get(), 1, rowid);
     const int step = sqlite3_step(statement.get());
     if (step == SQLITE_ROW) {
-        for (int column = 0; column < sqlite3_column_count(statement.get()); ++column)
-            m_row.push_back({QString::fromUtf8(sqlite3_column_name(statement.get(), column)),
-                             columnText(statement.get(), column)});
+        static const QStringList four = kFields.split(QStringLiteral(", "));
+        m_snapshot.rowid = rowid;
+        for (int column = 0; column < sqlite3_column_count(statement.get()); ++column) {
+            const QString name = QString::fromUtf8(sqlite3_column_name(statement.get(), column));
+            // As stored first: reading a value as text converts it in place.
+            const StoredValue stored = StoredValue::Read(statement.get(), column);
+            m_row.push_back({name, columnText(statement.get(), column)});
+            // Field names compare as SQLite compares them, regardless of case.
+            const auto field = std::find_if(four.cbegin(), four.cend(), [&name](const QString &f) {
+                return f.compare(name, Qt::CaseInsensitive) == 0;
+            });
+            if (field != four.cend())
+                m_snapshot.fields[size_t(field - four.cbegin())] = stored;
+        }
     } else if (step != SQLITE_DONE) {
         failEngine();
     }
-    // Checked after the read: unchanged now means unchanged when it was read.
-    if (dataVersion() != m_listedVersion)
-        m_row.clear();
     m_rowLoaded = true;
     return !m_row.empty();
+}
+
+RowSnapshot CServerBookStore::CurrentRow()
+{
+    return loadCurrentRow() ? m_snapshot : RowSnapshot();
+}
+
+bool CServerBookStore::RowUnchanged(const RowSnapshot &row)
+{
+    if (!row.valid())
+        return false;
+    const Statement check =
+        prepare(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(kTable, QLatin1String(RowSnapshot::Guard())).toUtf8());
+    row.BindGuard(check.get(), 1);
+    if (sqlite3_step(check.get()) != SQLITE_ROW)
+        failEngine();
+    return sqlite3_column_int(check.get(), 0) == 1;
 }
 
 QString CServerBookStore::GetFieldText(const QString &field)
@@ -531,8 +637,7 @@ void CServerBookStore::AppendChosen(const std::function<std::vector<QStringList>
 {
     WriteTransaction transaction(*this);
     // What choose reads is read now, inside the transaction.
-    m_haveRows = false;
-    m_rowLoaded = false;
+    scan("rowid", [](sqlite3_stmt *) {});
     const std::vector<QStringList> rows = choose();
     for (const QStringList &row : rows)
         appendRow(row);
@@ -556,42 +661,53 @@ qint64 CServerBookStore::appendRow(const QStringList &texts)
     return rowid;
 }
 
-bool CServerBookStore::DeleteCurrent(const std::optional<QString> &expectedLabel)
+bool CServerBookStore::DeleteRow(const RowSnapshot &row)
 {
-    if (!changeCurrentRow(QStringLiteral("DELETE FROM %1").arg(kTable), {}, expectedLabel))
+    if (!changeRow(QStringLiteral("DELETE FROM %1").arg(kTable), {}, row))
         return false;
-    m_rowids.erase(m_rowids.begin() + m_pos);
+    const auto listed = std::lower_bound(m_rowids.begin(), m_rowids.end(), row.rowid);
+    if (listed != m_rowids.end() && *listed == row.rowid)
+        m_rowids.erase(listed);
     return true;
 }
 
-bool CServerBookStore::UpdateCurrent(const std::optional<QString> &expectedLabel, const QString &label,
-                                     const QString &server, const QString &startDir, const QString &pluginFile)
+bool CServerBookStore::UpdateRow(const RowSnapshot &row, const QString &label, const QString &server,
+                                 const QString &startDir, const QString &pluginFile)
 {
-    return changeCurrentRow(QStringLiteral("UPDATE %1 SET %2").arg(kTable, kSetFields),
-                            {label, server, startDir, pluginFile}, expectedLabel);
+    return changeRow(QStringLiteral("UPDATE %1 SET %2").arg(kTable, kSetFields), {label, server, startDir, pluginFile},
+                     row);
 }
 
-// Runs statement (with values bound) on the current row, in one transaction
-// with the checks that it is still the listing's row and holds the label.
-bool CServerBookStore::changeCurrentRow(const QString &statement, const QStringList &values,
-                                        const std::optional<QString> &expectedLabel)
+bool CServerBookStore::DeleteCurrent()
 {
-    if (IsBOF() || IsEOF())
+    return DeleteRow(CurrentRow());
+}
+
+bool CServerBookStore::UpdateCurrent(const QString &label, const QString &server, const QString &startDir,
+                                     const QString &pluginFile)
+{
+    return UpdateRow(CurrentRow(), label, server, startDir, pluginFile);
+}
+
+// Runs statement (with values bound) on the row while it holds what it held
+// when it was read: one statement in the write transaction, so no other
+// program can change the row between the check and the change.
+bool CServerBookStore::changeRow(const QString &statement, const QStringList &values, const RowSnapshot &row)
+{
+    if (!row.valid())
         return false;
     WriteTransaction transaction(*this);
-    if (ChangedSinceListing())
-        return false;
-    // A label without a value lists as empty text, so it matches an empty one.
-    QSqlQuery change = query(statement + QStringLiteral(" WHERE rowid = ?")
-                             + (expectedLabel ? QStringLiteral(" AND ifnull(Bezeichnung, '') = ?") : QString()));
-    for (const QString &value : values)
-        change.addBindValue(value);
-    change.addBindValue(m_rowids[size_t(m_pos)]);
-    if (expectedLabel)
-        change.addBindValue(expectedLabel->isNull() ? QStringLiteral("") : *expectedLabel);
-    exec(change);
-    const bool changed = change.numRowsAffected() == 1;
-    change.finish();
+    const Statement change =
+        prepare((statement + QStringLiteral(" WHERE ") + QLatin1String(RowSnapshot::Guard())).toUtf8());
+    int parameter = 1;
+    for (const QString &value : values) {
+        const QByteArray text = value.toUtf8();
+        sqlite3_bind_text(change.get(), parameter++, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+    }
+    row.BindGuard(change.get(), parameter);
+    if (sqlite3_step(change.get()) != SQLITE_DONE)
+        failEngine();
+    const bool changed = sqlite3_changes(sqliteHandle()) == 1;
     transaction.commit();
     m_rowLoaded = false;
     return changed;
@@ -749,6 +865,7 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
         used += decodeLabel(labels.text.data() + used, QByteArrayView(bytes, size));
         labels.ends.push_back(quint32(used));
     });
+    m_listed = true;
     labels.text.truncate(used);
     // Gives back the room the labels did not need: a large book's sort needs it.
     labels.text.squeeze();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rowsnapshot.h"
 #include "storeerror.h"
 
 #include <QSqlDatabase>
@@ -24,12 +25,21 @@ struct sqlite3_stmt;
 // through a cursor over its rows in rowid order.
 //
 // A row is addressed by its ordinal, its 0-based position in that order as of
-// the last listing (ListAll, or the first move). An ordinal reaches the row it
-// was handed out for or no row, never a neighbour: once another program has
-// committed a change to the file since the listing (SQLite's data_version
-// tells), rowids may have been reused or renumbered, so no ordinal of that
-// listing reaches a row any more until the table is listed again. The store's
-// own changes keep the listing valid: a row it deleted is simply gone.
+// the last listing (ListAll, or the first move), which maps it to the rowid
+// it had then. Other programs may change the book at any time; a row is
+// therefore known by its content: a change reaches a row only while the row
+// still holds the four fields as they were read (RowSnapshot), in one
+// statement inside the write transaction, so a row deleted, changed, or whose
+// rowid was reused or renumbered (VACUUM) is never changed in its place. The
+// store's own changes keep the listing: a row it deleted is simply gone. A
+// change of its own that the listing cannot take in (an import, a restore)
+// retires the listing: positioning then finds no row until it is listed
+// again.
+//
+// A book that may only be read (a read-only file, folder or file system) is
+// opened for reading; every change is then refused with the reason. When the
+// file at the path is replaced (a sync tool renaming another over it), no
+// change goes into the old one: it is refused, and CheckOutside says so.
 //
 // Before its first change after Open, the store copies the book to a backup
 // (CBookBackups); when that fails, neither that change nor any later one of
@@ -86,15 +96,29 @@ public:
     // the reading and the storing (an import's check for duplicates). The
     // listing is read afresh afterwards.
     void AppendChosen(const std::function<std::vector<QStringList>()> &choose);
-    // Deletes the current row if it is still the row of the listing and, given
-    // a label, still holds that label; in one transaction with the check.
-    // False when nothing was deleted because the row is gone or changed. The
-    // listing then leaves the row out: the ordinals after it move down by one.
-    bool DeleteCurrent(const std::optional<QString> &expectedLabel = std::nullopt);
-    // Sets the current row's four fields in one statement, on the same
-    // terms as DeleteCurrent. False when nothing was written.
-    bool UpdateCurrent(const std::optional<QString> &expectedLabel, const QString &label, const QString &server,
-                       const QString &startDir, const QString &pluginFile);
+    // The current row as read last (read now if it was not); invalid
+    // without one.
+    RowSnapshot CurrentRow();
+    // Whether the row still holds exactly what it held when it was read.
+    bool RowUnchanged(const RowSnapshot &row);
+    // Deletes the row if it still holds exactly what it held when it was
+    // read, in one statement with that check. False when nothing was deleted.
+    // The listing then leaves the row out: the ordinals after it move down.
+    bool DeleteRow(const RowSnapshot &row);
+    // Sets the row's four fields, on the same terms as DeleteRow.
+    bool UpdateRow(const RowSnapshot &row, const QString &label, const QString &server, const QString &startDir,
+                   const QString &pluginFile);
+    // The same for the current row, as it was read last.
+    bool DeleteCurrent();
+    bool UpdateCurrent(const QString &label, const QString &server, const QString &startDir,
+                       const QString &pluginFile);
+
+    // Why the book can only be read; empty when it can be changed.
+    QString ReadOnlyReason() const { return m_readOnly; }
+    enum class OutsideChange { None, Committed, Replaced };
+    // What other programs did since the last listing: committed a change to
+    // the file, or put another file at its path.
+    OutsideChange CheckOutside();
     // The current row's rowid, -1 without one; and the ordinal the listing
     // gives a rowid, -1 when it has none. A row the store itself added or
     // changed is found again after the next listing this way.
@@ -138,6 +162,8 @@ private:
         QString text;
     };
 
+    void openConnection(const QString &mode);
+    bool tableReadable();
     QSqlQuery query(const QString &sql);
     void exec(QSqlQuery &query);
     [[noreturn]] void fail(const QSqlQuery &query) const;
@@ -147,13 +173,13 @@ private:
     void backUp();
     void rotateBackupsOnce();
     qint64 appendRow(const QStringList &texts);
-    bool changeCurrentRow(const QString &statement, const QStringList &values,
-                          const std::optional<QString> &expectedLabel);
+    bool changeRow(const QString &statement, const QStringList &values, const RowSnapshot &row);
+    bool fileReplaced() const;
     QStringList columnsOf(const char *schema);
     Statement prepare(const QByteArray &sql);
     template<typename PerRow>
     void scan(const char *columns, PerRow &&perRow);
-    void ensureRows();
+    bool ensureRows();
     bool loadCurrentRow();
     qint64 dataVersion();
     sqlite3 *sqliteHandle() const;
@@ -175,7 +201,14 @@ private:
     qint64 m_listedVersion = 0;
     // -1 before the first row, m_rowids.size() after the last.
     qsizetype m_pos = 0;
-    // The current row's fields, read once per position.
+    // The current row's fields, read once per position, and the four of
+    // them as stored.
     std::vector<RowField> m_row;
+    RowSnapshot m_snapshot;
     bool m_rowLoaded = false;
+    // Listed once: a retired listing is not silently replaced by a new one.
+    bool m_listed = false;
+    QString m_readOnly;
+    // The file opened, to notice another put at its path.
+    quint64 m_device = 0, m_inode = 0;
 };

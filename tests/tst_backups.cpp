@@ -369,7 +369,7 @@ void tst_Backups::compareSaysWhatARestoreChanges()
         store.Append("C", "ftp://c/", "/", "");
         store.Append("D", "ftp://d/", "/", "");
         store.PositionAt(0);
-        QVERIFY(store.UpdateCurrent(std::nullopt, "B", "ftp://b/", "/anders/", ""));
+        QVERIFY(store.UpdateCurrent("B", "ftp://b/", "/anders/", ""));
     }
     const CBookBackups backups(m_file);
     const QString name = backups.List().front().name;

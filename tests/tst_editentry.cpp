@@ -80,11 +80,11 @@ private slots:
     void editOfAnEntryWhoseWorkerIsNotLoadedKeepsItsFile();
     void editFollowsTheAddressAndQuestionsTheProtocol();
     void cancelledEditChangesNothing();
-    void editOfAnEntryDeletedMeanwhileWritesNothing();
+    void editKeepsWhatWasTyped();
     void duplicateCopiesAndSelectsTheCopy();
     void oneBackupPerCallAndNoneForReading();
     void failingBackupStopsTheChange();
-    void restoreByAnotherProgramCountsAsChange();
+    void restoreByAnotherProgramMergesIn();
     void restoreFromTheDialog();
     void ownChangesUpdateTheListInPlace();
 };
@@ -240,28 +240,59 @@ void tst_EditEntry::cancelledEditChangesNothing()
     QVERIFY(backupsOf(module).isEmpty());
 }
 
-void tst_EditEntry::editOfAnEntryDeletedMeanwhileWritesNothing()
+// Another program's change while the user edits: one elsewhere in the book
+// lets the edit through without a word; one of the entry itself keeps what
+// the user typed, to store as a new entry or to take up again.
+void tst_EditEntry::editKeepsWhatWasTyped()
 {
     KELVO_LOAD_MODULE(module, kWorkers);
     const QString file = createStore(module.pluginDir(), kRows);
-    int gone = 0;
+    QStringList asked;
+    auto answer = [&asked](QWidget *edit, QMessageBox::StandardButton button) {
+        whenModal([&asked, button](QWidget *box) {
+            auto *question = qobject_cast<QMessageBox *>(box);
+            asked << question->text();
+            QTest::mouseClick(question->button(button), Qt::LeftButton);
+        }, edit);
+    };
     whenModal([&](QWidget *book) {
-        editLine(book, 1, [&](QWidget *edit) {
-            OutsideConnection(file).exec("DELETE FROM Serverbook WHERE Bezeichnung = 'Mitte'");
-            retype(edit, Label, "Mitte neu");
-            whenModal([&gone](QWidget *box) {
-                gone += qobject_cast<QMessageBox *>(box)->text().contains("anderen Programm");
-                QTest::keyClick(box, Qt::Key_Return);
-            }, edit);
+        // An unrelated entry added meanwhile: the edit is written.
+        editLine(book, 2, [&](QWidget *edit) {
+            OutsideConnection(file).exec("INSERT INTO Serverbook VALUES ('Fremd', 'ftp://fremd/', '/', '')");
+            retype(edit, StartPath, "/z2");
             click(edit, 1);
         });
-        QCOMPARE(gone, 1);
-        QCOMPARE(listLines(book), QStringList({"Anfang", "Zuletzt"}));
+        QTRY_COMPARE(listLines(book), QStringList({"Anfang", "Fremd", "Mitte", "Zuletzt"}));
+
+        // The entry deleted meanwhile: No takes the user back to their text.
+        editLine(book, 2, [&](QWidget *edit) {
+            OutsideConnection(file).exec("DELETE FROM Serverbook WHERE Bezeichnung = 'Mitte'");
+            retype(edit, Label, "Mitte neu");
+            answer(edit, QMessageBox::No);
+            whenModal([](QWidget *again) {
+                QCOMPARE(field(again, Label)->text(), QStringLiteral("Mitte neu"));
+                QCOMPARE(field(again, Address)->text(), QStringLiteral("ftp://mitte.example.com/m/"));
+                click(again, 2);
+            }, book);
+            click(edit, 1);
+        });
+        // The entry changed meanwhile: Yes stores the user's text as a new one.
+        editLine(book, 0, [&](QWidget *edit) {
+            OutsideConnection(file).exec("UPDATE Serverbook SET Servername = 'http://anders/' WHERE Bezeichnung = 'Anfang'");
+            retype(edit, Label, "Anfang neu");
+            answer(edit, QMessageBox::Yes);
+            click(edit, 1);
+        });
+        QCOMPARE(selectedLine(book), QStringLiteral("Anfang neu"));
         click(book, 2);
     });
     module.select();
-    QCOMPARE(storedRows(module), QStringList({"Anfang|http://anfang.example.com/|/a|HttpWorker.so",
-                                              "Zuletzt|https://zuletzt.example.com/|/z|HttpsWorker.so"}));
+    QCOMPARE(asked.size(), 2);
+    QVERIFY2(asked[0].contains("anderen Programm") && asked[0].contains("neuer Eintrag"), qPrintable(asked[0]));
+    QCOMPARE(storedRows(module), QStringList({"Anfang|http://anders/|/a|HttpWorker.so",
+                                              "Zuletzt|https://zuletzt.example.com/|/z2|HttpsWorker.so",
+                                              "Fremd|ftp://fremd/|/|",
+                                              "Anfang neu|http://anfang.example.com/|/a|HttpWorker.so"}));
 }
 
 void tst_EditEntry::duplicateCopiesAndSelectsTheCopy()
@@ -331,9 +362,10 @@ void tst_EditEntry::failingBackupStopsTheChange()
     QCOMPARE(storedRows(module), before);
 }
 
-// kelvo-book restores an older state while the dialog is open: the dialog's
-// lines lead to nothing until it has listed the book again.
-void tst_EditEntry::restoreByAnotherProgramCountsAsChange()
+// kelvo-book restores an older state while the dialog is open: the entry
+// it brings back appears without a word, and the lines still lead to their
+// entries.
+void tst_EditEntry::restoreByAnotherProgramMergesIn()
 {
     KELVO_LOAD_MODULE(module, kWorkers);
     createStore(module.pluginDir(), kRows);
@@ -345,24 +377,21 @@ void tst_EditEntry::restoreByAnotherProgramCountsAsChange()
     };
     kelvoBook({"delete", "0"});
     const QString backup = kelvoBook({"backups"}).split('\t').first();
-    int gone = 0;
     whenModal([&](QWidget *book) {
         QCOMPARE(listLines(book), QStringList({"Anfang", "Zuletzt"}));
-        QVERIFY(kelvoBook({"restore", backup}).contains("3"));
-        whenModal([&gone](QWidget *box) {
-            gone += qobject_cast<QMessageBox *>(box)->text().contains("anderen Programm");
-            QTest::keyClick(box, Qt::Key_Return);
-        }, book);
         clickLine(book, 1);
-        QCOMPARE(gone, 1);
-        QCOMPARE(listLines(book), QStringList({"Anfang", "Mitte", "Zuletzt"}));
-        click(book, 2);
+        QVERIFY(kelvoBook({"restore", backup}).contains("3"));
+        QTRY_COMPARE(listLines(book), QStringList({"Anfang", "Mitte", "Zuletzt"}));
+        QCOMPARE(selectedLine(book), QStringLiteral("Zuletzt"));
+        clickLine(book, 1);
+        QCOMPARE(details(book), QStringList({"ftp://mitte.example.com/m/", "/m/", "FtpWorker.so"}));
+        click(book, 1);
     });
-    module.select();
+    QCOMPARE(module.select().second.strServer, QStringLiteral("ftp://mitte.example.com/m/"));
 }
 
 // The dialog's own add and delete change the list in place, with every line
-// still leading to its row; after another program's change it lists afresh.
+// still leading to its row; another program's change merges in.
 void tst_EditEntry::ownChangesUpdateTheListInPlace()
 {
     KELVO_LOAD_MODULE(module, kWorkers);
@@ -385,12 +414,14 @@ void tst_EditEntry::ownChangesUpdateTheListInPlace()
                                                  : QStringLiteral("ftp://mitte.example.com/m/"));
         }
 
+        // Another program's entry merges in; the dialog's own changes go on.
         OutsideConnection(file).exec("INSERT INTO Serverbook VALUES ('Fremd', 'ftp://fremd/', '/', '')");
-        whenPopup([](QWidget *menu) { chooseMenuEntry(menu, "Duplizieren"); });
-        whenModal([](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); }, book);  // the entry is reported changed
-        rightClickLine(book, 2);
+        QTRY_COMPARE(listLines(book), QStringList({"Fremd", "Mitte", "Mitte (Kopie)", "Zuletzt"}));
         QVERIFY(relisted.count() > 0);
-        QCOMPARE(listLines(book), QStringList({"Fremd", "Mitte", "Mitte (Kopie)", "Zuletzt"}));
+        whenPopup([](QWidget *menu) { chooseMenuEntry(menu, "Duplizieren"); });
+        clickLine(book, 3);
+        rightClickLine(book, 3);
+        QCOMPARE(listLines(book), QStringList({"Fremd", "Mitte", "Mitte (Kopie)", "Zuletzt", "Zuletzt (Kopie)"}));
         click(book, 2);
     });
     module.select();
@@ -450,7 +481,12 @@ void tst_EditEntry::restoreFromTheDialog()
     QCOMPARE(entry.strServer, QStringLiteral("ftp://mitte.example.com/m/"));
     QVERIFY2(asked.contains("+1 / \u22120 / 0 geändert") && asked.contains("vorher gesichert"), qPrintable(asked));
     QCOMPARE(storedRows(module).first(), QStringLiteral("Mitte|ftp://mitte.example.com/m/|/m/|FtpWorker.so"));
-    QVERIFY(!other.PositionAt(0));
+    // The restore brought rows back with their rowids: the other listing's
+    // entries still lead to theirs, and it sees that the book changed.
+    QVERIFY(other.ChangedSinceListing());
+    QVERIFY(other.PositionAt(0));
+    QCOMPARE(other.GetFieldText("Bezeichnung"), QStringLiteral("Anfang"));
+    QVERIFY(other.RowUnchanged(other.CurrentRow()));
     // The backup restored from stays, beside the one of the state it replaced.
     QCOMPARE(backupsOf(module).size(), 2);
 }

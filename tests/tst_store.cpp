@@ -35,13 +35,13 @@ private slots:
     void textsRoundTrip_data();
     void textsRoundTrip();
     void missingValuesReadAsEmptyText();
-    void outsideChangesRetireTheListing_data();
-    void outsideChangesRetireTheListing();
+    void outsideChangesAreGuardedByContent_data();
+    void outsideChangesAreGuardedByContent();
     void ownChangesKeepTheListing();
     void listingDecodesAsFieldsDo();
     void listingReadsRowsStillInTheLog();
     void listingRoomFollowsTheLabelsNotTheFile();
-    void deleteChecksTheLabel();
+    void changesCompareStoredValues();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
     void badFiles_data();
@@ -189,54 +189,61 @@ void tst_Store::missingValuesReadAsEmptyText()
 const QList<Row> kFourRows = {{"e0", "ftp://e0/", "/0", ""}, {"e1", "ftp://e1/", "/1", ""},
                                {"e2", "ftp://e2/", "/2", ""}, {"e3", "ftp://e3/", "/3", ""}};
 
-// Another program commits between the listing and the user's click. SQLite
-// hands a deleted last row's rowid to the next insert and VACUUM renumbers
-// rowids, so after any outside commit no ordinal of the old listing may reach
-// a row, not even one that looks unchanged; a new listing reaches them again.
-void tst_Store::outsideChangesRetireTheListing_data()
+// Another program commits between the reading of a row and a change of it.
+// SQLite hands a deleted last row's rowid to the next insert and VACUUM
+// renumbers rowids: a row is reached only while it holds what was read, at
+// the rowid it was read at; rows the change did not touch are still reached.
+void tst_Store::outsideChangesAreGuardedByContent_data()
 {
     QTest::addColumn<QStringList>("statements");
+    QTest::addColumn<QStringList>("untouched");
     QTest::addColumn<QStringList>("after");
     QTest::newRow("rowid reused")
         << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'e3'",
                        "INSERT INTO Serverbook VALUES ('fremd', 'ftp://fremd/', '/', '')"}
-        << QStringList{"1|e0", "2|e1", "3|e2", "4|fremd"};
+        << QStringList{"e0", "e1", "e2"} << QStringList{"1|e0", "2|e1", "3|e2", "4|fremd"};
     QTest::newRow("vacuum renumbers")
-        << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'e1'", "VACUUM"}
+        << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'e1'", "VACUUM"} << QStringList{"e0"}
         << QStringList{"1|e0", "2|e2", "3|e3"};
-    QTest::newRow("unrelated insert")
-        << QStringList{"INSERT INTO Serverbook VALUES ('neu', '', '', '')"}
-        << QStringList{"1|e0", "2|e1", "3|e2", "4|e3", "5|neu"};
+    QTest::newRow("unrelated insert") << QStringList{"INSERT INTO Serverbook VALUES ('neu', '', '', '')"}
+                                      << QStringList{"e0", "e1", "e2", "e3"}
+                                      << QStringList{"1|e0", "2|e1", "3|e2", "4|e3", "5|neu"};
+    QTest::newRow("same label, other server")
+        << QStringList{"UPDATE Serverbook SET Servername = 'ftp://anders/' WHERE Bezeichnung = 'e2'"}
+        << QStringList{"e0", "e1", "e3"} << QStringList{"1|e0", "2|e1", "3|e2", "4|e3"};
 }
 
-void tst_Store::outsideChangesRetireTheListing()
+void tst_Store::outsideChangesAreGuardedByContent()
 {
     QFETCH(QStringList, statements);
+    QFETCH(QStringList, untouched);
     QFETCH(QStringList, after);
     const QString file = createStore(m_dir->path(), kFourRows);
     CServerBookStore store;
     store.Open(file);
     QCOMPARE(labels(store.ListAll()), QStringList({"e0:0", "e1:1", "e2:2", "e3:3"}));
-    QVERIFY(!store.ChangedSinceListing());
+    std::vector<RowSnapshot> read;
+    for (int ordinal = 0; ordinal < 4; ++ordinal) {
+        QVERIFY(store.PositionAt(ordinal));
+        read.push_back(store.CurrentRow());
+    }
 
     OutsideConnection outside(file);
     for (const QString &statement : statements)
         outside.exec(statement);
     QVERIFY(store.ChangedSinceListing());
-    for (int ordinal = 0; ordinal < 4; ++ordinal)
-        QVERIFY2(!store.PositionAt(ordinal), qPrintable(QString::number(ordinal)));
-    store.MoveFirst();
-    store.Move(3);
-    QVERIFY(!store.DeleteCurrent());
-    QVERIFY_THROWS_EXCEPTION(StoreError, store.GetFieldText("Servername"));
     const QString rowsSql = "SELECT rowid || '|' || Bezeichnung FROM Serverbook ORDER BY rowid";
     QCOMPARE(outside.column(rowsSql), after);
-
-    // A new listing hands out fresh ordinals that reach their rows.
-    store.ListAll();
-    QVERIFY(!store.ChangedSinceListing());
-    QVERIFY(store.PositionAt(after.size() - 1));
-    QCOMPARE(store.GetFieldText("Bezeichnung"), after.last().section('|', 1));
+    for (int ordinal = 3; ordinal >= 0; --ordinal) {
+        const QString label = QStringLiteral("e%1").arg(ordinal);
+        const bool unchanged = untouched.contains(label);
+        QCOMPARE(store.RowUnchanged(read[size_t(ordinal)]), unchanged);
+        QCOMPARE(store.UpdateRow(read[size_t(ordinal)], label, "ftp://neu/", "/", ""), unchanged);
+    }
+    // Only the rows that held what was read were written.
+    QCOMPARE(outside.column("SELECT count(*) FROM Serverbook WHERE Servername = 'ftp://neu/'"),
+             QStringList{QString::number(untouched.size())});
+    QCOMPARE(outside.column(rowsSql), after);
 }
 
 // The store's own changes keep the listing current, as a new listing would
@@ -252,7 +259,7 @@ void tst_Store::ownChangesKeepTheListing()
     QVERIFY(store.ListingCurrent());
     QCOMPARE(store.OrdinalOf(added), 4);
     QVERIFY(store.PositionAt(1));
-    QVERIFY(store.DeleteCurrent(QStringLiteral("e1")));
+    QVERIFY(store.DeleteCurrent());
     QVERIFY(store.ListingCurrent());
     QVERIFY(store.PositionAt(1));
     QCOMPARE(store.GetFieldText("Servername"), QStringLiteral("ftp://e2/"));
@@ -310,7 +317,6 @@ void tst_Store::listingReadsRowsStillInTheLog()
     QCOMPARE(labels.text, expected.join(QString()));
 }
 
-// A delete names the label it expects; a row holding another one stays.
 // A book whose file is three gigabytes (further columns a listing never
 // reads; here a sparse tail SQLite ignores) lists within one gigabyte of
 // address space beyond what the process has.
@@ -344,21 +350,25 @@ void tst_Store::listingRoomFollowsTheLabelsNotTheFile()
     QCOMPARE(listed, QStringList({"Äpfel:0", "Birnen:1"}));
 }
 
-void tst_Store::deleteChecksTheLabel()
+// Labels another program stored as something other than plain text (bytes
+// that are no UTF-8, a BLOB, a number in a column without a type, nothing)
+// are picked and deleted like any other: the guard compares what is stored.
+void tst_Store::changesCompareStoredValues()
 {
-    const QString file = createStore(m_dir->path(), kFourRows);
-    OutsideConnection(file).exec("INSERT INTO Serverbook (Servername) VALUES ('ohne Namen')");
+    const QString file = CServerBookStore::FileIn(m_dir->path());
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    OutsideConnection outside(file);
+    outside.exec("CREATE TABLE Serverbook (Bezeichnung, Servername TEXT, Startverzeichnis TEXT, Plugindateiname TEXT)");
+    for (const char *label : {"CAST(X'4DFC6C6C6572' AS TEXT)", "X'4DFC6C6C6572'", "42", "4.5", "NULL", "'e'"})
+        outside.exec(QStringLiteral("INSERT INTO Serverbook VALUES (%1, 'ftp://a/', '/', '')").arg(label));
     CServerBookStore store;
     store.Open(file);
     store.ListAll();
-    QVERIFY(store.PositionAt(2));
-    QVERIFY(!store.DeleteCurrent(QStringLiteral("e3")));
-    QVERIFY(!store.DeleteCurrent(QStringLiteral("E2")));
-    QVERIFY(store.PositionAt(4));
-    QVERIFY(store.DeleteCurrent(QString()));  // no value reads, and matches, as empty text
-    QVERIFY(store.PositionAt(2));
-    QVERIFY(store.DeleteCurrent(QStringLiteral("e2")));
-    QCOMPARE(labels(store.ListAll()), QStringList({"e0:0", "e1:1", "e3:2"}));
+    for (int ordinal = 5; ordinal >= 0; --ordinal) {
+        QVERIFY(store.PositionAt(ordinal));
+        QVERIFY2(store.DeleteCurrent(), qPrintable(QString::number(ordinal)));
+    }
+    QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"0"});
 }
 
 void tst_Store::failedAppendLeavesTheTableAsItWas()

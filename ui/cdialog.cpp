@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QValidator>
 
 namespace {
@@ -151,6 +152,8 @@ void CDialog::connectNotifications()
 
 void CDialog::dispatch(const std::function<void()> &handler)
 {
+    ++m_handlerDepth;
+    const auto done = qScopeGuard([this] { --m_handlerDepth; });
     try {
         handler();
     } catch (const std::exception &error) {

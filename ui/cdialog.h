@@ -72,6 +72,9 @@ protected:
     void SetDlgItemText(int id, const QString &text);
     void EnableDlgItem(int id, bool enable);
     int MessageBox(const QString &text, unsigned flags);
+    // Whether a handler is running (with a message box or a nested dialog
+    // of its own open, perhaps): state it holds must not change under it.
+    bool InHandler() const { return m_handlerDepth > 0; }
 
 private:
     void reject() override;
@@ -88,6 +91,7 @@ private:
     bool m_created = false;
     bool m_initializing = false;
     bool m_endedDuringInit = false;
+    int m_handlerDepth = 0;
     QHash<int, QWidget *> m_controls;
     std::vector<MessageEntry> m_messageMap;
     std::vector<Binding> m_bindings;

@@ -240,14 +240,13 @@ int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString
     std::optional<BookEntry> entry = entryToChange(store, ordinal, expected, "geändert");
     if (!entry)
         return 1;
-    const QString label = entry->label;
     entry->label = values.value(QStringLiteral("label"), entry->label);
     entry->server = values.value(QStringLiteral("server"), entry->server);
     entry->startDir = values.value(QStringLiteral("startdir"), entry->startDir);
     entry->pluginFile = values.value(QStringLiteral("pluginfile"), entry->pluginFile);
     if (!textsFit({entry->label, entry->server, entry->startDir, entry->pluginFile}))
         return 1;
-    if (!store.UpdateCurrent(label, entry->label, entry->server, entry->startDir, entry->pluginFile)) {
+    if (!store.UpdateCurrent(entry->label, entry->server, entry->startDir, entry->pluginFile)) {
         reportChangedMeanwhile(ordinal, "geändert");
         return 1;
     }
@@ -327,7 +326,7 @@ int deleteEntry(CServerBookStore &store, int ordinal, const std::optional<QStrin
     const std::optional<BookEntry> entry = entryToChange(store, ordinal, expectedLabel, "gelöscht");
     if (!entry)
         return 1;
-    if (!store.DeleteCurrent(entry->label)) {
+    if (!store.DeleteCurrent()) {
         reportChangedMeanwhile(ordinal, "gelöscht");
         return 1;
     }
