@@ -106,15 +106,15 @@ void CServerBookDialog::RelistKeepingSelection()
     if (!list)
         return;
     const int selected = list->GetCurSel();
+    const QString selectedLabel = selected != -1 ? list->GetText(selected) : QString();
     const RowSnapshot shown = m_shown;
     const QModelIndex top = list->indexAt(QPoint(1, 1));
     const int topLine = top.isValid() ? top.row() : 0;
     CServerBookStore::Labels labels = m_pStore->ListLabels();
     list->ResetContent();
     list->AddTexts(std::move(labels.text), labels.ends);
-    const int ordinal = shown.valid() ? m_pStore->OrdinalOf(shown.rowid) : -1;
-    const int again = ordinal != -1 ? list->FindItemData(ordinal) : -1;
-    if (again != -1 && m_pStore->RowUnchanged(shown)) {
+    const int again = lineHolding(shown, selectedLabel);
+    if (again != -1) {
         list->SetCurSel(again);
     } else if (selected != -1 && list->GetCount() > 0) {
         list->SetCurSel(std::min(selected, list->GetCount() - 1));
@@ -125,6 +125,26 @@ void CServerBookDialog::RelistKeepingSelection()
     if (list->GetCount() > 0)
         list->scrollTo(list->model()->index(std::min(topLine, list->GetCount() - 1), 0), QAbstractItemView::PositionAtTop);
     ShowDetails();
+}
+
+// The line of the row the pane showed, where the row still holds what it
+// showed: at its rowid, or, after a VACUUM renumbered the rows, a line of
+// the same label whose row holds the same four fields. -1 when there is none.
+int CServerBookDialog::lineHolding(const RowSnapshot &shown, const QString &label)
+{
+    CListBox *list = GetListBox(EntryList);
+    if (!list || !shown.valid())
+        return -1;
+    const int ordinal = m_pStore->OrdinalOf(shown.rowid);
+    const int atRowid = ordinal != -1 ? list->FindItemData(ordinal) : -1;
+    if (atRowid != -1 && list->GetText(atRowid) == label && m_pStore->RowUnchanged(shown))
+        return atRowid;
+    for (int line = 0; line < list->GetCount(); ++line) {
+        if (list->GetText(line) == label && m_pStore->PositionAt(list->GetItemData(line))
+            && m_pStore->CurrentRow().fields == shown.fields)
+            return line;
+    }
+    return -1;
 }
 
 // After a re-list lost the entry the user had selected, the line at its

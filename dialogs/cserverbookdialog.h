@@ -75,6 +75,7 @@ private:
 
     void FollowOutsideChanges();
     void RelistKeepingSelection();
+    int lineHolding(const RowSnapshot &shown, const QString &label);
     bool SelectionStillMeant();
     bool RefusedAsReadOnly();
 

@@ -1,0 +1,378 @@
+#include "cserverbookdialog.h"
+#include "dialogdriver.h"
+#include "kelvotemplates.h"
+#include "templateregistry.h"
+
+#include <QMessageBox>
+#include <QProcess>
+#include <QScrollBar>
+#include <QtTest>
+
+#include <sys/mount.h>
+
+using namespace Ids;
+
+namespace {
+
+const QStringList kWorkers = {"FtpWorker.so", "HttpWorker.so", "HttpsWorker.so", "FileWorker.so"};
+
+// Another program on the book: SQLite's own shell, in a process of its own.
+void shell(const QString &file, const QString &sql)
+{
+    QProcess sqlite;
+    sqlite.start("sqlite3", {file, sql});
+    QVERIFY(sqlite.waitForFinished(10000));
+    QVERIFY2(sqlite.exitCode() == 0, sqlite.readAllStandardError().constData());
+}
+
+// Counts the message boxes over dialog, confirming each; for the cases in
+// which none may appear.
+struct MessageCounter {
+    QStringList shown;
+    QTimer timer;
+    explicit MessageCounter()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shown << box->text();
+                box->accept();
+            }
+        });
+        timer.start(5);
+    }
+};
+
+// A small file system of its own for the book's folder, that can be made
+// read-only; gone again with the test.
+class Mount
+{
+public:
+    explicit Mount(const QString &at) : m_at(QFile::encodeName(at))
+    {
+        QDir().mkpath(at);
+        m_mounted = mount("tmpfs", m_at.constData(), "tmpfs", 0, "size=4m") == 0;
+    }
+    ~Mount()
+    {
+        if (m_mounted)
+            umount(m_at.constData());
+    }
+    bool mounted() const { return m_mounted; }
+    bool makeReadOnly() { return mount("tmpfs", m_at.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=4m") == 0; }
+
+private:
+    QByteArray m_at;
+    bool m_mounted = false;
+};
+
+const QList<Row> kFive = {
+    {"Zebra", "ftp://zebra.example/", "/z", "FtpWorker.so"},   {"Anton", "ftp://anton.example/", "/a", "FtpWorker.so"},
+    {"über", "ftp://ueber.example/", "/u", "FtpWorker.so"},    {"Berta", "ftp://berta.example/", "/b", "FtpWorker.so"},
+    {"Cäsar", "http://caesar.example/", "/c", "HttpWorker.so"},
+};
+
+} // namespace
+
+// One book shared with other programs while the dialog is open: their
+// changes merge in, and the user hears of them only where they touch the
+// entry the user acts on.
+class tst_SharedBook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { RegisterDialogTemplates(KelvoTemplates()); }
+    void cleanup() { verifyNothingLeftOpen(); }
+
+    void anotherEntryDeletedMeanwhile();
+    void selectionAndPlaceSurviveOutsideChanges();
+    void selectedEntryChangedMeanwhile_data();
+    void selectedEntryChangedMeanwhile();
+    void fileReplacedUnderTheDialog_data();
+    void fileReplacedUnderTheDialog();
+    void readOnlyBook_data();
+    void readOnlyBook();
+    void twoDialogsOnOneBook();
+};
+
+// The dialog on five entries; another program deletes "Zebra"; the user
+// goes three lines down to "über" and deletes it: no message, and "über" is
+// what goes.
+void tst_SharedBook::anotherEntryDeletedMeanwhile()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kFive);
+    MessageCounter *messages = nullptr;
+    whenModal([&](QWidget *book) {
+        QCOMPARE(listLines(book), QStringList({"Anton", "Berta", "Cäsar", "über", "Zebra"}));
+        shell(file, "DELETE FROM Serverbook WHERE Bezeichnung = 'Zebra'");
+        auto *list = child<QListView>(book, List);
+        list->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(selectedLine(book), QStringLiteral("über"));
+        whenModal([](QWidget *question) {
+            QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+        }, book);
+        click(book, Delete);
+        messages = new MessageCounter;
+        QTRY_COMPARE(listLines(book), QStringList({"Anton", "Berta", "Cäsar"}));
+        click(book, 2);
+    });
+    module.select();
+    QVERIFY2(messages && messages->shown.isEmpty(), qPrintable(messages ? messages->shown.join('|') : "no dialog"));
+    delete messages;
+    QCOMPARE(storedRows(module), QStringList({"Anton|ftp://anton.example/|/a|FtpWorker.so",
+                                              "Berta|ftp://berta.example/|/b|FtpWorker.so",
+                                              "Cäsar|http://caesar.example/|/c|HttpWorker.so"}));
+}
+
+// A long list scrolled down, one entry selected; other programs add an
+// entry before it and delete one after it: the same entry stays selected
+// with its details, the list keeps its place, the new entry shows.
+void tst_SharedBook::selectionAndPlaceSurviveOutsideChanges()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    QList<Row> rows;
+    for (int i = 0; i < 300; ++i)
+        rows << Row{QStringLiteral("Kunde %1").arg(i, 3, 10, QChar('0')), QStringLiteral("ftp://k%1/").arg(i), "/", "FtpWorker.so"};
+    const QString file = createStore(module.pluginDir(), rows);
+    MessageCounter messages;
+    whenModal([&](QWidget *book) {
+        auto *list = child<QListView>(book, List);
+        list->scrollTo(list->model()->index(200, 0), QAbstractItemView::PositionAtTop);
+        clickLine(book, 205);
+        QCOMPARE(selectedLine(book), QStringLiteral("Kunde 205"));
+        const int top = list->indexAt(QPoint(1, 1)).row();
+        shell(file, "INSERT INTO Serverbook VALUES ('Aaa Neu', 'ftp://neu/', '/', 'FtpWorker.so')");
+        QProcess::execute(KELVO_TOOLS_DIR "/kelvo-book", {"--plugin-dir", module.pluginDir(), "delete", "250"});
+        QTRY_VERIFY(!listLines(book).contains("Kunde 250") && listLines(book).first() == QStringLiteral("Aaa Neu"));
+        QCOMPARE(listLines(book).size(), 300);
+        QCOMPARE(selectedLine(book), QStringLiteral("Kunde 205"));
+        QCOMPARE(details(book)[0], QStringLiteral("ftp://k205/"));
+        QVERIFY2(qAbs(list->indexAt(QPoint(1, 1)).row() - top) <= 1,
+                 qPrintable(QStringLiteral("%1 -> %2").arg(top).arg(list->indexAt(QPoint(1, 1)).row())));
+        click(book, 1);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("ftp://k205/"));
+    QVERIFY2(messages.shown.isEmpty(), qPrintable(messages.shown.join('|')));
+}
+
+void tst_SharedBook::selectedEntryChangedMeanwhile_data()
+{
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QStringList>("statements");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("changed") << "Berta" << QStringList{"UPDATE Serverbook SET Servername = 'ftp://x/' WHERE Bezeichnung = 'Berta'"} << true;
+    QTest::newRow("deleted") << "Berta" << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'Berta'"} << true;
+    QTest::newRow("rowid reused") << "Cäsar"
+                                  << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'Cäsar'",
+                                                 "INSERT INTO Serverbook VALUES ('Cäsar', 'ftp://fremd/', '/', '')"}
+                                  << true;
+    QTest::newRow("vacuum renumbers") << "Cäsar"
+                                      << QStringList{"DELETE FROM Serverbook WHERE Bezeichnung = 'Anton'", "VACUUM"}
+                                      << false;
+    QTest::newRow("a twin added") << "Berta"
+                                  << QStringList{"INSERT INTO Serverbook VALUES ('Berta', 'ftp://zwilling/', '/', '')"}
+                                  << false;
+}
+
+// The selected entry changed, deleted, or replaced by another row under its
+// rowid: OK is refused with the message, the dialog stays open, and no entry
+// is handed back that the pane did not show. Renumbered or joined by a
+// twin of the same label, it is found again and OK hands it back.
+void tst_SharedBook::selectedEntryChangedMeanwhile()
+{
+    QFETCH(QString, selected);
+    QFETCH(QStringList, statements);
+    QFETCH(bool, warned);
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kFive);
+    QString original;
+    QStringList messages;
+    QStringList shownAtOk;
+    whenModal([&](QWidget *book) {
+        clickLine(book, int(listLines(book).indexOf(selected)));
+        original = details(book)[0];
+        for (const QString &statement : statements)
+            shell(file, statement);
+        // The dialog notices within half a second; OK is pressed after it did.
+        QTest::qWait(1200);
+        whenModal([&messages](QWidget *box) {
+            messages << qobject_cast<QMessageBox *>(box)->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        }, book);
+        click(book, 1);
+        if (warned) {
+            QCOMPARE(messages.size(), 1);
+            QVERIFY(book->isVisible());
+            shownAtOk = details(book);
+            click(book, 1);
+        } else {
+            discardModalActions();
+            shownAtOk = details(book);
+        }
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(texts(entry), shownAtOk);
+    if (warned)
+        QVERIFY2(messages.first().contains("anderen Programm"), qPrintable(messages.first()));
+    else
+        QCOMPARE(entry.strServer, original);
+}
+
+void tst_SharedBook::fileReplacedUnderTheDialog_data()
+{
+    QTest::addColumn<bool>("rename");
+    QTest::newRow("renamed over it") << true;
+    QTest::newRow("deleted and made anew") << false;
+}
+
+// A sync tool puts another file at the book's path: the dialog opens that
+// one and lists it; nothing goes into the file that is gone.
+void tst_SharedBook::fileReplacedUnderTheDialog()
+{
+    QFETCH(bool, rename);
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kFive);
+    QTemporaryDir other;
+    const QString replacement = createStore(other.path(), {{"Von woanders", "ftp://woanders/", "/w", "FtpWorker.so"}});
+    whenModal([&](QWidget *book) {
+        QCOMPARE(listLines(book).size(), 5);
+        if (rename) {
+            QVERIFY(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(file).constData()) == 0);
+        } else {
+            QVERIFY(QFile::remove(file));
+            QVERIFY(QFile::copy(replacement, file));
+        }
+        QTRY_COMPARE(listLines(book), QStringList{"Von woanders"});
+        QCOMPARE(details(book), QStringList({"ftp://woanders/", "/w", "FtpWorker.so"}));
+        // The selected entry is in that book no more: the first OK says so,
+        // the second hands back the entry the pane shows.
+        QString said;
+        whenModal([&said](QWidget *box) {
+            said = qobject_cast<QMessageBox *>(box)->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        }, book);
+        click(book, 1);
+        QVERIFY2(said.contains("anderen Programm"), qPrintable(said));
+        click(book, 1);
+    });
+    QCOMPARE(module.select().second.strServer, QStringLiteral("ftp://woanders/"));
+
+    // A change in the moment between the replacement and its noticing is refused.
+    CServerBookStore store;
+    store.Open(file);
+    QVERIFY(store.PositionAt(0));
+    QVERIFY(QFile::remove(file));
+    createStore(module.pluginDir(), kFive);
+    try {
+        store.DeleteCurrent();
+        QFAIL("deleted");
+    } catch (const StoreError &error) {
+        QVERIFY2(error.message().contains("ersetzt"), qPrintable(error.message()));
+    }
+    QCOMPARE(store.CheckOutside(), CServerBookStore::OutsideChange::Replaced);
+    QCOMPARE(storedRows(module).size(), 5);
+}
+
+void tst_SharedBook::readOnlyBook_data()
+{
+    QTest::addColumn<bool>("wal");
+    QTest::newRow("rollback journal") << false;
+    QTest::newRow("write-ahead log") << true;
+}
+
+// A book on a file system mounted read-only: it lists and hands back an
+// entry; every change is refused with the reason before anything is asked.
+void tst_SharedBook::readOnlyBook()
+{
+    QFETCH(bool, wal);
+    KELVO_LOAD_MODULE(module, kWorkers);
+    Mount data(module.pluginDir() + "/DATA");
+    if (!data.mounted())
+        QSKIP("no file system can be mounted here");
+    const QString file = createStore(module.pluginDir(), kFive);
+    if (wal)
+        shell(file, "PRAGMA journal_mode = WAL");
+    QVERIFY(data.makeReadOnly());
+    QStringList messages;
+    whenModal([&](QWidget *book) {
+        QCOMPARE(listLines(book).size(), 5);
+        auto refused = [&](const std::function<void()> &act) {
+            whenModal([&messages](QWidget *box) {
+                messages << qobject_cast<QMessageBox *>(box)->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            }, book);
+            act();
+        };
+        refused([book] { click(book, New); });
+        refused([book] { click(book, Delete); });
+        refused([book] { QTest::keyClick(child<QListView>(book, List), Qt::Key_F2); });
+        clickLine(book, 1);
+        click(book, 1);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("ftp://berta.example/"));
+    QCOMPARE(messages.size(), 3);
+    for (const QString &message : std::as_const(messages))
+        QVERIFY2(message.contains("kann nur gelesen werden") && message.contains("schreibgeschützt"), qPrintable(message));
+    // Read as the module reads it: a WAL book there opens only so.
+    CServerBookStore store;
+    store.Open(module.storeFile());
+    QCOMPARE(store.ListAll().size(), 5u);
+    QVERIFY(!store.ReadOnlyReason().isEmpty());
+}
+
+// Two dialogs in one process, each with a store of its own on the book:
+// what one deletes and adds shows in the other within a second, and the
+// other then deletes an entry of its own without a word.
+void tst_SharedBook::twoDialogsOnOneBook()
+{
+    QTemporaryDir dir;
+    const QString file = createStore(dir.path(), kFive);
+    CServerBookStore first, second;
+    first.Open(file);
+    second.Open(file);
+    CServerBookDialog under, over;
+    under.m_pStore = &first;
+    over.m_pStore = &second;
+    QStringList messages;
+    whenModalIs([&under](QWidget *top) { return top == &under; }, [&](QWidget *) {
+        QTimer::singleShot(0, [&] {
+            whenModalIs([&over](QWidget *top) { return top == &over; }, [&](QWidget *) {
+                clickLine(&over, 1);  // Berta
+                whenModal([](QWidget *question) {
+                    QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+                }, &over);
+                click(&over, Delete);
+                QTRY_COMPARE(listLines(&under), QStringList({"Anton", "Cäsar", "über", "Zebra"}));
+                OutsideConnection(file).exec("INSERT INTO Serverbook VALUES ('Dora', 'ftp://dora/', '/', '')");
+                QTRY_COMPARE(listLines(&under), QStringList({"Anton", "Cäsar", "Dora", "über", "Zebra"}));
+                QTRY_COMPARE(listLines(&over), QStringList({"Anton", "Cäsar", "Dora", "über", "Zebra"}));
+                click(&over, 2);
+            });
+            over.DoModal();
+            clickLine(&under, 3);  // über
+            whenModal([&messages](QWidget *question) {
+                auto *box = qobject_cast<QMessageBox *>(question);
+                messages << box->text();
+                QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+            }, &under);
+            click(&under, Delete);
+            QCOMPARE(listLines(&under), QStringList({"Anton", "Cäsar", "Dora", "Zebra"}));
+            click(&under, 2);
+        });
+    });
+    QCOMPARE(under.DoModal(), 2);
+    QCOMPARE(messages.size(), 1);  // the delete question, and nothing else
+    QCOMPARE(OutsideConnection(file).column("SELECT Bezeichnung FROM Serverbook ORDER BY rowid"),
+             QStringList({"Zebra", "Anton", "Cäsar", "Dora"}));
+}
+
+QTEST_MAIN(tst_SharedBook)
+#include "tst_sharedbook.moc"
