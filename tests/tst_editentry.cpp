@@ -429,8 +429,8 @@ void tst_EditEntry::ownChangesUpdateTheListInPlace()
 
 // The dialog's restore: the backups with what restoring each would change,
 // a question that No answers without a change, and after Yes the book as it
-// was and the list with it. Another program's listing of the book no longer
-// reaches a row.
+// was and the list with it. Another program's listing of the book still leads
+// to its entries, which the restore brought back under their rowids.
 void tst_EditEntry::restoreFromTheDialog()
 {
     KELVO_LOAD_MODULE(module, kWorkers);
