@@ -110,9 +110,7 @@ void CServerBookDialog::RelistKeepingSelection()
     const RowSnapshot shown = m_shown;
     const QModelIndex top = list->indexAt(QPoint(1, 1));
     const int topLine = top.isValid() ? top.row() : 0;
-    CServerBookStore::Labels labels = m_pStore->ListLabels();
-    list->ResetContent();
-    list->AddTexts(std::move(labels.text), labels.ends);
+    ListAfresh();
     const int again = lineHolding(shown, selectedLabel);
     if (again != -1) {
         list->SetCurSel(again);
@@ -171,11 +169,17 @@ bool CServerBookDialog::RefusedAsReadOnly()
 
 void CServerBookDialog::Refill()
 {
+    if (ListAfresh())
+        ShowFirst();
+}
+
+// Lists the book into the list box. Read first: a listing that fails leaves
+// the list as it was, with the selected line's details checked again.
+bool CServerBookDialog::ListAfresh()
+{
     CListBox *list = GetListBox(EntryList);
     if (!list)
-        return;
-    // Read first: a listing that fails leaves the list as it was, with the
-    // selected line's details checked again.
+        return false;
     CServerBookStore::Labels labels;
     if (m_pStore) {
         try {
@@ -187,7 +191,7 @@ void CServerBookDialog::Refill()
     }
     list->ResetContent();
     list->AddTexts(std::move(labels.text), labels.ends);
-    ShowFirst();
+    return true;
 }
 
 // Selects the alphabetically first entry and shows it. A change racing the

@@ -57,6 +57,7 @@ protected:
 
 private:
     void Refill();
+    bool ListAfresh();
     void ShowFirst();
     void TakeIn(const std::function<void(CListBox *)> &change);
     bool ShowDetails();

@@ -86,24 +86,24 @@ QWidget *nextTabStop(QWidget *from)
     return next;
 }
 
-// The random texts of these tests come from one seed, printed so that a
-// failure can be replayed: KELVO_TEST_SEED=<seed> gives every test function
-// the same texts again, run alone or with the others.
+// The random texts of these tests start from one number, printed so that a
+// failure can be replayed: KELVO_TEST_RANDOM=<number> gives every test
+// function the same texts again, run alone or with the others.
 QRandomGenerator &testRandom()
 {
-    static const quint32 seed = [] {
+    static const quint32 start = [] {
         bool given = false;
-        quint32 chosen = qEnvironmentVariable("KELVO_TEST_SEED").toUInt(&given);
+        quint32 chosen = qEnvironmentVariable("KELVO_TEST_RANDOM").toUInt(&given);
         if (!given)
             chosen = QRandomGenerator::system()->generate();
-        qInfo("random texts from seed %u (KELVO_TEST_SEED=%u replays them)", chosen, chosen);
+        qInfo("random texts from %u (KELVO_TEST_RANDOM=%u replays them)", chosen, chosen);
         return chosen;
     }();
     static QRandomGenerator generator;
-    static QByteArray seededFor;
-    if (seededFor != QTest::currentTestFunction()) {
-        seededFor = QTest::currentTestFunction();
-        generator.seed(seed);
+    static QByteArray startedFor;
+    if (startedFor != QTest::currentTestFunction()) {
+        startedFor = QTest::currentTestFunction();
+        generator = QRandomGenerator(start);
     }
     return generator;
 }
