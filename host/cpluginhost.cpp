@@ -7,6 +7,7 @@
 #include <QLibrary>
 #include <QLoggingCategory>
 
+#include <map>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcPluginHost, "ostrel.host")
@@ -32,29 +33,34 @@ CPluginHost::~CPluginHost()
     std::erase(g_open, this);
 }
 
-std::unique_ptr<CPluginHost> CPluginHost::Open(const QString &dir, QString *errorString)
+std::unique_ptr<CPluginHost> CPluginHost::Open(const QString &dir, QString *errorString,
+                                               const QStringList &sharedDirs)
 {
-    const QFileInfo info(dir);
-    if (!info.isDir() || !info.isReadable()) {
-        if (errorString)
-            *errorString = QStringLiteral("%1 is not a readable directory")
-                               .arg(QDir::toNativeSeparators(dir));
-        return nullptr;
+    // Each module file name once, from the last folder that has it.
+    std::map<QString, QString> modules;
+    for (const QString &folder : sharedDirs + QStringList{dir}) {
+        const QFileInfo info(folder);
+        if (!info.isDir() || !info.isReadable()) {
+            if (errorString)
+                *errorString = QStringLiteral("%1 is not a readable directory")
+                                   .arg(QDir::toNativeSeparators(folder));
+            return nullptr;
+        }
+        const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
+        for (const QFileInfo &file : files) {
+            if (QLibrary::isLibrary(file.fileName()))
+                modules[file.fileName()] = file.absoluteFilePath();
+        }
     }
 
-    std::unique_ptr<CPluginHost> host(new CPluginHost(QDir::cleanPath(info.absoluteFilePath())));
-    const QFileInfoList files =
-        QDir(host->m_dir).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
-    for (const QFileInfo &file : files) {
-        if (!QLibrary::isLibrary(file.fileName()))
-            continue;
+    std::unique_ptr<CPluginHost> host(new CPluginHost(QDir::cleanPath(QFileInfo(dir).absoluteFilePath())));
+    for (const auto &[fileName, path] : modules) {
         QString why;
-        if (auto plugin = CPluginDLL::Load(file.absoluteFilePath(), &why)) {
+        if (auto plugin = CPluginDLL::Load(path, &why)) {
             host->m_plugins.Add(std::move(plugin));
         } else {
-            host->m_skipped.push_back({file.absoluteFilePath(), why});
-            qCWarning(lcPluginHost, "Skipping %s: %s",
-                      qUtf8Printable(QDir::toNativeSeparators(file.absoluteFilePath())),
+            host->m_skipped.push_back({path, why});
+            qCWarning(lcPluginHost, "Skipping %s: %s", qUtf8Printable(QDir::toNativeSeparators(path)),
                       qUtf8Printable(why));
         }
     }

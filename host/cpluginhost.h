@@ -4,6 +4,7 @@
 #include "cpluginarray.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -15,11 +16,15 @@
 class OSTRELHOST_EXPORT CPluginHost
 {
 public:
-    // Loads every module file in dir, in file-name order. A file that cannot be
-    // loaded is skipped with one warning naming it and the reason, and listed
-    // in Skipped(). Returns null, with the reason in *errorString, only when
-    // dir is not a readable directory.
-    static std::unique_ptr<CPluginHost> Open(const QString &dir, QString *errorString);
+    // Loads every module file in dir, in file-name order; dir is the current
+    // plug-in directory. An installed host also loads the modules of the
+    // system's plug-in folders in sharedDirs; a module in dir replaces one of
+    // the same file name there, so that a user's own build of a module wins.
+    // A file that cannot be loaded is skipped with one warning naming it and
+    // the reason, and listed in Skipped(). Returns null, with the reason in
+    // *errorString, only when a folder is not a readable directory.
+    static std::unique_ptr<CPluginHost> Open(const QString &dir, QString *errorString,
+                                             const QStringList &sharedDirs = {});
     ~CPluginHost();
     CPluginHost(const CPluginHost &) = delete;
     CPluginHost &operator=(const CPluginHost &) = delete;

@@ -1,5 +1,6 @@
 #include "cplugindll.h"
 #include "cpluginhost.h"
+#include "userplugindir.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +27,8 @@ private slots:
     void truncatedModulesAreSkipped();
     void hostsCloseInAnyOrder_data();
     void hostsCloseInAnyOrder();
+    void ownModulesReplaceSharedOnes();
+    void userFolderIsMadeOnceFromTheSkeleton();
 
 private:
     void copyModule(const QString &fromDir, const QString &fileName);
@@ -237,3 +240,61 @@ void tst_PluginHost::hostsCloseInAnyOrder()
 
 QTEST_GUILESS_MAIN(tst_PluginHost)
 #include "tst_pluginhost.moc"
+
+// An installed host: the system's modules and the user's own, the user's
+// winning for the same file name; the user's folder is the current one.
+void tst_PluginHost::ownModulesReplaceSharedOnes()
+{
+    QVERIFY(QDir(m_dir->path()).mkpath("system") && QDir(m_dir->path()).mkpath("own"));
+    for (const QString worker : {"FileWorker.so", "FtpWorker.so"})
+        QVERIFY(QFile::copy(KELVO_PLUGIN_DIR "/" + worker, m_dir->filePath("system/" + worker)));
+    QVERIFY(QFile::copy(KELVO_TEST_PLUGIN_DIR "/ZFtpWorker.so", m_dir->filePath("own/FtpWorker.so")));
+    QString why;
+    const auto host = CPluginHost::Open(m_dir->filePath("own"), &why, {m_dir->filePath("system")});
+    QVERIFY2(host, qPrintable(why));
+    QCOMPARE(GetCurrentPluginDir(), QDir(m_dir->filePath("own")).absolutePath());
+    CPluginArray *plugins = host->Plugins();
+    QCOMPARE(plugins->GetPluginCount(), 2);
+    QCOMPARE(plugins->GetPluginAt(0)->GetPluginName(), QStringLiteral("Datei-Publishing-Worker"));
+    QCOMPARE(plugins->GetPluginAt(1)->GetPluginFileName(), QStringLiteral("FtpWorker.so"));
+    QCOMPARE(plugins->GetPluginAt(1)->GetPluginName(), QStringLiteral("Alternativer FTP-Worker"));
+
+    QVERIFY(!CPluginHost::Open(m_dir->filePath("own"), &why, {m_dir->filePath("missing")}));
+    QVERIFY(why.contains("missing"));
+}
+
+void tst_PluginHost::userFolderIsMadeOnceFromTheSkeleton()
+{
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->filePath("data")));
+    const QString user = UserPluginDir();
+    QCOMPARE(user, m_dir->filePath("data/ostrel/plugins"));
+    QVERIFY(QDir(m_dir->path()).mkpath("skel/DATA"));
+    QFile book(m_dir->filePath("skel/DATA/kelvo.mdb"));
+    QVERIFY(book.open(QIODevice::WriteOnly) && book.write("leer") == 4);
+    book.close();
+    QVERIFY(book.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+    QString why;
+    QVERIFY2(PrepareUserPluginDir(user, m_dir->filePath("skel"), &why), qPrintable(why));
+    QFile copied(user + "/DATA/kelvo.mdb");
+    QVERIFY(copied.open(QIODevice::ReadOnly));
+    QCOMPARE(copied.readAll(), QByteArray("leer"));
+    // The user's to change, and nobody else's to read.
+    QCOMPARE(copied.permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    QCOMPARE(QFileInfo(m_dir->filePath("data/ostrel")).permissions(),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+
+    // A book the user removed does not come back on the next start.
+    QVERIFY(copied.remove());
+    QVERIFY(PrepareUserPluginDir(user, m_dir->filePath("skel"), &why));
+    QVERIFY(!copied.exists());
+
+    // A folder that cannot be made is named with the system's reason.
+    QFile blocker(m_dir->filePath("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QVERIFY(!PrepareUserPluginDir(m_dir->filePath("file/ostrel/plugins"), m_dir->filePath("skel"), &why));
+    QVERIFY2(why.contains(m_dir->filePath("file/ostrel")) && why.contains(QString::fromLocal8Bit(strerror(ENOTDIR))),
+             qPrintable(why));
+    qunsetenv("XDG_DATA_HOME");
+}
