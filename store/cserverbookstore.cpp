@@ -23,6 +23,8 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -157,6 +159,21 @@ std::optional<QString> tooLong(const QString &file)
         .arg(kMostPathBytes);
 }
 
+// Why a folder could not be made: the nearest one above it that exists is
+// no folder, or the user may not write into it; else what mkdir said.
+QString whyNoFolder(const QString &folder, int mkdirError)
+{
+    QFileInfo above(folder);
+    while (!above.exists() && above.absolutePath() != above.absoluteFilePath())
+        above = QFileInfo(above.absolutePath());
+    const QString shown = QDir::toNativeSeparators(above.absoluteFilePath());
+    if (!above.isDir())
+        return QStringLiteral("denn %1 ist kein Ordner").arg(shown);
+    if (access(QFile::encodeName(above.absoluteFilePath()).constData(), W_OK) != 0)
+        return QStringLiteral("denn in %1 dürfen Sie nicht schreiben").arg(shown);
+    return QStringLiteral("denn: %1").arg(QString::fromLocal8Bit(std::strerror(mkdirError)));
+}
+
 QString causeOf(const QSqlError &error)
 {
     const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
@@ -225,8 +242,13 @@ void CServerBookStore::Create(const QString &file)
     if (const auto why = tooLong(file))
         throw StoreError(file, *why);
     const QFileInfo info(file);
-    if (!QDir().mkpath(info.absolutePath()))
-        throw StoreError(file, QStringLiteral("Der Ordner kann nicht angelegt werden."));
+    if (!QDir().mkpath(info.absolutePath())) {
+        const int mkdirError = errno;
+        throw StoreError(file, QStringLiteral("Der Ordner %1 kann nicht angelegt werden, %2. Bitte einen Ordner "
+                                              "wählen, in den Sie schreiben dürfen (--plugin-dir).")
+                                   .arg(QDir::toNativeSeparators(info.absolutePath()),
+                                        whyNoFolder(info.absolutePath(), mkdirError)));
+    }
     // Created exclusively: whatever stands at the path (another book, one
     // being created right now, even a dangling link) stays untouched.
     QFile created(file);
@@ -268,7 +290,8 @@ void CServerBookStore::Open(const QString &file)
     if (info.isDir())
         throw StoreError(file, QStringLiteral("Dort steht ein Ordner, keine Serverbook-Datei."));
     if (!info.isFile())
-        throw StoreError(file, QStringLiteral("Die Datei wurde nicht gefunden."));
+        throw StoreError(file, QStringLiteral("Die Datei wurde nicht gefunden. Ein leeres Serverbook legt "
+                                              "\"kelvo-book init\" an; ein anderes wählt --plugin-dir."));
     if (const auto why = tooLong(file))
         throw StoreError(file, *why);
 

@@ -80,17 +80,30 @@ void tst_KelvoBook::initAddListDelete()
 
 void tst_KelvoBook::failuresGoToStderrWithNonZeroExit()
 {
-    Run missing = run({"list"});
-    QCOMPARE(missing.exitCode, 1);
-    QVERIFY(missing.err.contains("kelvo.mdb"));
-    QVERIFY(missing.out.isEmpty());
+    for (const char *command : {"list", "backups"}) {
+        Run missing = run({command});
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY2(missing.err.contains("kelvo.mdb") && missing.err.contains("kelvo-book init"), qPrintable(missing.err));
+        QVERIFY(missing.out.isEmpty());
+    }
 
     QCOMPARE(run({"init"}).exitCode, 0);
-    QCOMPARE(run({"add", "nur", "zwei"}).exitCode, 2);
-    QCOMPARE(run({"delete", "x"}).exitCode, 2);
-    QCOMPARE(run({"delete", "-1"}).exitCode, 2);
-    QCOMPARE(run({"delete", "0", "--frob"}).exitCode, 2);
-    QCOMPARE(run({"frobnicate"}).exitCode, 2);
+    // Wrong usage is 2, and the message names the word that was wrong.
+    const QList<std::pair<QStringList, QString>> wrong = {
+        {{"add", "nur", "zwei"}, "add"}, {{"delete", "x"}, "\"x\""}, {{"delete", "-1"}, "\"-1\""},
+        {{"delete", "0", "--frob"}, "\"--frob\""}, {{"frobnicate"}, "\"frobnicate\""},
+        {{"list", "--label", "x"}, "\"--label\""}, {{"--bogus", "list"}, "bogus"},
+        {{"export", "--format", "xml"}, "\"xml\""}};
+    for (const auto &[words, named] : wrong) {
+        const Run refused = run(words);
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.section('\n', 0, 0).contains(named), qPrintable(refused.err));
+    }
+    for (const QString tool : {"kelvo-book", "ostrel-host"})
+        QCOMPARE(run({"--version"}, tool).out, tool + " " KELVO_VERSION "\n");
+    const Run unknownCommand = run({"frob"}, "ostrel-host");
+    QCOMPARE(unknownCommand.exitCode, 2);
+    QVERIFY2(unknownCommand.err.contains("\"frob\""), qPrintable(unknownCommand.err));
     const Run noRow = run({"delete", "3"});
     QCOMPARE(noRow.exitCode, 1);
     QVERIFY(noRow.err.contains("3"));

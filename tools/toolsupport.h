@@ -1,14 +1,14 @@
 #pragma once
 
-// What the command-line tools share: their output streams, and the plug-in
-// directory option with its default, plugins/ beside the program.
+// What the command-line tools share: their output streams, their checks of
+// the words they are given, and --help and --version.
 
-#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
 
 inline QTextStream &out()
 {
@@ -62,19 +62,20 @@ inline bool wordsAreUtf8(const char *tool, int argc, char **argv)
     return true;
 }
 
-// The plug-in directory a tool uses without --plugin-dir: plugins/ beside the
-// program in a build tree, the host's plug-in folder of an installed tree.
-inline QString defaultPluginDir()
+// Parses the command line as Debian's tools do: --help and --version print
+// and end the program with 0; an option it does not know ends it with 2, the
+// option named. The help and version options are added here.
+inline void parseCommandLine(QCommandLineParser &parser, const char *tool)
 {
-    const QDir programDir(QCoreApplication::applicationDirPath());
-    if (programDir.exists(QStringLiteral("plugins")))
-        return programDir.filePath(QStringLiteral("plugins"));
-    return QDir::cleanPath(programDir.filePath(QStringLiteral(KELVO_INSTALLED_PLUGIN_DIR)));
-}
-
-inline QCommandLineOption pluginDirOption()
-{
-    return QCommandLineOption(QStringLiteral("plugin-dir"),
-                              QStringLiteral("The plug-in directory (default: %1).").arg(defaultPluginDir()),
-                              QStringLiteral("DIR"), defaultPluginDir());
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELVO_VERSION));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    if (!parser.parse(QCoreApplication::arguments())) {
+        err() << tool << ": " << parser.errorText() << "\n(" << tool << " --help zeigt den Aufruf.)" << Qt::endl;
+        std::exit(2);
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
 }

@@ -9,6 +9,7 @@
 #include "cserverbookstore.h"
 #include "storeerror.h"
 
+#include "pluginfolders.h"
 #include "toolsupport.h"
 
 #include <QCommandLineParser>
@@ -55,9 +56,10 @@ const char *const kUsageText =
     "without a worker). Credentials are never imported. --dry-run changes nothing.\n"
     "export writes the book for FileZilla, as JSON (as list --json) or as CSV.\n";
 
-int usage()
+// Wrong usage: says which word was wrong, then how the tool is called.
+int usage(const QString &problem)
 {
-    err() << kUsageText;
+    err() << "kelvo-book: " << problem << '\n' << kUsageText;
     return kUsage;
 }
 
@@ -67,7 +69,7 @@ struct CommandArgs {
     QStringList positional;
     QHash<QString, QString> values;
     QStringList flags;
-    bool ok = true;
+    QString wrongWord; // the first option not known or lacking its value
 
     CommandArgs(const QStringList &words, const QStringList &valueOptions, const QStringList &flagOptions)
     {
@@ -79,18 +81,10 @@ struct CommandArgs {
                 flags << word.mid(2);
             } else if (valueOptions.contains(word.mid(2)) && i + 1 < words.size()) {
                 values.insert(word.mid(2), words[++i]);
-            } else {
-                ok = false;
+            } else if (wrongWord.isEmpty()) {
+                wrongWord = word;
             }
         }
-    }
-
-    // Whether no option beyond these was given.
-    bool only(const QStringList &valueOptions, const QStringList &flagOptions = {}) const
-    {
-        const QStringList given = values.keys();
-        return std::all_of(given.cbegin(), given.cend(), [&](const QString &o) { return valueOptions.contains(o); })
-               && std::all_of(flags.cbegin(), flags.cend(), [&](const QString &o) { return flagOptions.contains(o); });
     }
 };
 
@@ -121,11 +115,11 @@ int list(CServerBookStore &store, bool json)
     return 0;
 }
 
-int importSites(CServerBookStore &store, const QString &pluginDir, const QStringList &paths, bool dryRun,
+int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths, bool dryRun,
                 bool keepUnmatched)
 {
     QString why;
-    const auto host = CPluginHost::Open(pluginDir, &why);
+    const auto host = CPluginHost::Open(folders.dir, &why, folders.shared);
     if (!host) {
         err() << "kelvo-book: " << why << Qt::endl;
         return 1;
@@ -259,8 +253,12 @@ int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString
 int listBackups(const QString &file)
 {
     const CBookBackups backups(file);
+    const auto list = backups.List();
+    // No backups and no book: a wrong folder, which an empty list would hide.
+    if (list.empty())
+        CServerBookStore().Open(file);
     QString bookProblem;
-    for (const CBookBackups::Backup &backup : backups.List()) {
+    for (const CBookBackups::Backup &backup : list) {
         QString difference;
         if (!backup.complete()) {
             difference = QStringLiteral("beschädigt: ") + backup.problem;
@@ -343,70 +341,98 @@ std::optional<int> ordinalOf(const QString &word)
     return ordinal;
 }
 
-int run(const QString &pluginDir, const QStringList &words)
-{
-    const QString file = CServerBookStore::FileIn(pluginDir);
-    const QString command = words.value(0);
-    const QStringList fields = {QStringLiteral("label"), QStringLiteral("server"), QStringLiteral("startdir"),
-                                QStringLiteral("pluginfile")};
-    const CommandArgs args(words.mid(1),
-                           fields + QStringList{QStringLiteral("expect-label"), QStringLiteral("format")},
-                           {QStringLiteral("json"), QStringLiteral("dry-run"), QStringLiteral("keep-unmatched")});
-    if (!args.ok)
-        return usage();
-    const QStringList &positional = args.positional;
+// The options each command takes: those with a value, then the flags.
+struct CommandOptions {
+    QStringList values;
+    QStringList flags;
+};
 
-    if (command == QLatin1String("init") && positional.isEmpty() && args.only({})) {
+const QHash<QString, CommandOptions> &commandOptions()
+{
+    static const QHash<QString, CommandOptions> options = {
+        {"init", {}},
+        {"list", {{}, {"json"}}},
+        {"add", {}},
+        {"edit", {{"label", "server", "startdir", "pluginfile", "expect-label"}, {}}},
+        {"delete", {{"label"}, {}}},
+        {"backups", {}},
+        {"restore", {{}, {"dry-run"}}},
+        {"import", {{}, {"dry-run", "keep-unmatched"}}},
+        {"export", {{"format"}, {}}},
+    };
+    return options;
+}
+
+// The command's words checked against what it takes; an error for the first
+// word that does not fit, empty when all do.
+QString wrongUsage(const QString &command, const CommandArgs &args)
+{
+    const qsizetype count = args.positional.size();
+    const bool countFits = command == QLatin1String("add")       ? count == 4
+                           : command == QLatin1String("import")  ? count >= 1
+                           : command == QLatin1String("export")  ? count <= 1
+                           : QStringList({"edit", "delete", "restore"}).contains(command) ? count == 1
+                                                                                         : count == 0;
+    if (!args.wrongWord.isEmpty())
+        return QStringLiteral("\"%1\" ist keine Option von %2, oder ihr fehlt der Wert.").arg(args.wrongWord, command);
+    if (!countFits)
+        return count > 0 && !QStringList({"add", "import"}).contains(command)
+                   ? QStringLiteral("%1 nimmt \"%2\" nicht an.").arg(command, args.positional.constLast())
+                   : QStringLiteral("%1 braucht andere Argumente.").arg(command);
+    if (QStringList({"edit", "delete"}).contains(command) && !ordinalOf(args.positional[0]))
+        return QStringLiteral("\"%1\" ist keine Eintragsnummer (0, 1, 2, … wie list sie zeigt).").arg(args.positional[0]);
+    const QString format = args.values.value(QStringLiteral("format"));
+    if (command == QLatin1String("export") && !QStringList({"filezilla", "json", "csv"}).contains(format))
+        return format.isEmpty() ? QStringLiteral("export braucht --format filezilla, json oder csv.")
+                                : QStringLiteral("\"%1\" ist kein Format; --format nimmt filezilla, json oder csv.").arg(format);
+    return {};
+}
+
+std::optional<QString> optionalValue(const CommandArgs &args, const char *option)
+{
+    const QString name = QString::fromLatin1(option);
+    return args.values.contains(name) ? std::optional<QString>(args.values.value(name)) : std::nullopt;
+}
+
+int run(const PluginFolders &folders, const QStringList &words)
+{
+    const QString file = CServerBookStore::FileIn(folders.dir);
+    const QString command = words.value(0);
+    if (!commandOptions().contains(command))
+        return usage(command.isEmpty() ? QStringLiteral("Es fehlt ein Befehl.")
+                                       : QStringLiteral("Unbekannter Befehl \"%1\".").arg(command));
+    const CommandOptions &options = commandOptions()[command];
+    const CommandArgs args(words.mid(1), options.values, options.flags);
+    if (const QString problem = wrongUsage(command, args); !problem.isEmpty())
+        return usage(problem);
+    const QStringList &positional = args.positional;
+    const auto flag = [&](const char *name) { return args.flags.contains(QLatin1String(name)); };
+
+    if (command == QLatin1String("init")) {
         CServerBookStore::Create(file);
         return 0;
     }
+    if (command == QLatin1String("backups"))
+        return listBackups(file);
     CServerBookStore store;
-    if (command == QLatin1String("list") && positional.isEmpty() && args.only({}, {QStringLiteral("json")})) {
-        store.Open(file);
-        return list(store, args.flags.contains(QLatin1String("json")));
-    }
-    if (command == QLatin1String("add") && positional.size() == 4 && args.only({})) {
+    if (command == QLatin1String("restore"))
+        return restore(store, file, positional[0], flag("dry-run"));
+    store.Open(file);
+    if (command == QLatin1String("list"))
+        return list(store, flag("json"));
+    if (command == QLatin1String("add")) {
         if (!textsFit(positional))
             return 1;
-        store.Open(file);
         store.Append(positional[0], positional[1], positional[2], positional[3]);
         return 0;
     }
-    if (command == QLatin1String("edit") && positional.size() == 1
-        && args.only(fields + QStringList{QStringLiteral("expect-label")})) {
-        const std::optional<int> ordinal = ordinalOf(positional[0]);
-        if (!ordinal)
-            return usage();
-        store.Open(file);
-        return editEntry(store, *ordinal, args.values);
-    }
-    if (command == QLatin1String("import") && !positional.isEmpty()
-        && args.only({}, {QStringLiteral("dry-run"), QStringLiteral("keep-unmatched")})) {
-        store.Open(file);
-        return importSites(store, pluginDir, positional, args.flags.contains(QLatin1String("dry-run")),
-                           args.flags.contains(QLatin1String("keep-unmatched")));
-    }
-    const QString format = args.values.value(QStringLiteral("format"));
-    if (command == QLatin1String("export") && positional.size() <= 1 && args.only({QStringLiteral("format")})
-        && QStringList({"filezilla", "json", "csv"}).contains(format)) {
-        store.Open(file);
-        return exportBook(store, format, positional.value(0));
-    }
-    if (command == QLatin1String("backups") && positional.isEmpty() && args.only({}))
-        return listBackups(file);
-    if (command == QLatin1String("restore") && positional.size() == 1 && args.only({}, {QStringLiteral("dry-run")}))
-        return restore(store, file, positional[0], args.flags.contains(QLatin1String("dry-run")));
-    if (command == QLatin1String("delete") && positional.size() == 1 && args.only({QStringLiteral("label")})) {
-        const std::optional<int> ordinal = ordinalOf(positional[0]);
-        if (!ordinal)
-            return usage();
-        store.Open(file);
-        const auto label = args.values.contains(QStringLiteral("label"))
-                               ? std::optional<QString>(args.values.value(QStringLiteral("label")))
-                               : std::nullopt;
-        return deleteEntry(store, *ordinal, label);
-    }
-    return usage();
+    if (command == QLatin1String("edit"))
+        return editEntry(store, *ordinalOf(positional[0]), args.values);
+    if (command == QLatin1String("delete"))
+        return deleteEntry(store, *ordinalOf(positional[0]), optionalValue(args, "label"));
+    if (command == QLatin1String("import"))
+        return importSites(store, folders, positional, flag("dry-run"), flag("keep-unmatched"));
+    return exportBook(store, args.values.value(QStringLiteral("format")), positional.value(0));
 }
 
 } // namespace
@@ -421,17 +447,22 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Creates, inspects and changes the server book store.\n\n")
                                      + QString::fromUtf8(kUsageText));
-    parser.addHelpOption();
     const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | add | delete | edit | backups | restore | import | export"));
     // Everything after the command is the command's own, "-1" included.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    parser.process(app);
+    parseCommandLine(parser, "kelvo-book");
 
+    // init makes the book itself, so a user's first command may be init too.
+    const QStringList words = parser.positionalArguments();
+    const std::optional<PluginFolders> folders =
+        pluginFolders(QStringLiteral("kelvo-book"), parser, dirOption, words.value(0) != QLatin1String("init"));
+    if (!folders)
+        return 1;
     int rc;
     try {
-        rc = run(parser.value(dirOption), parser.positionalArguments());
+        rc = run(*folders, words);
     } catch (const StoreError &error) {
         rc = 1;
         flushOutput();

@@ -4,11 +4,11 @@
 #include "cdialog.h"
 #include "kelvotemplates.h"
 #include "templateregistry.h"
+#include "toolsupport.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QTextStream>
 
 // The scale must be known before the application starts; QCommandLineParser
 // then checks the option as usual.
@@ -31,7 +31,6 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Renders the dialog templates to PNG files."));
-    parser.addHelpOption();
     const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the pictures."),
                                        QStringLiteral("DIR"), QStringLiteral("."));
     parser.addOption(outOption);
@@ -39,17 +38,16 @@ int main(int argc, char *argv[])
                                          QStringLiteral("Device pixel ratio of the pictures, such as 2."),
                                          QStringLiteral("FACTOR"), QStringLiteral("1"));
     parser.addOption(scaleOption);
-    parser.process(app);
+    parseCommandLine(parser, "kelvo-shot");
     bool isNumber = false;
     if (parser.value(scaleOption).toDouble(&isNumber) <= 0 || !isNumber) {
-        QTextStream(stderr) << "kelvo-shot: --scale takes a positive number" << Qt::endl;
+        err() << "kelvo-shot: --scale takes a positive number" << Qt::endl;
         return 2;
     }
 
-    QTextStream err(stderr);
-    const QDir out(parser.value(outOption));
-    if (!out.mkpath(QStringLiteral("."))) {
-        err << "kelvo-shot: cannot create " << out.path() << Qt::endl;
+    const QDir folder(parser.value(outOption));
+    if (!folder.mkpath(QStringLiteral("."))) {
+        err() << "kelvo-shot: cannot create " << folder.path() << Qt::endl;
         return 1;
     }
     RegisterDialogTemplates(KelvoTemplates());
@@ -58,12 +56,12 @@ int main(int argc, char *argv[])
         dialog.Create();
         dialog.show();
         const QString suffix = scale.isEmpty() ? QString() : QStringLiteral("@%1x").arg(QString::fromLatin1(scale));
-        const QString file = out.filePath(QStringLiteral("template-%1%2.png").arg(dialogTemplate.id).arg(suffix));
+        const QString file = folder.filePath(QStringLiteral("template-%1%2.png").arg(dialogTemplate.id).arg(suffix));
         if (!dialog.grab().save(file)) {
-            err << "kelvo-shot: cannot write " << file << Qt::endl;
+            err() << "kelvo-shot: cannot write " << file << Qt::endl;
             return 1;
         }
-        QTextStream(stdout) << QDir::toNativeSeparators(file) << Qt::endl;
+        out() << QDir::toNativeSeparators(file) << Qt::endl;
     }
     return 0;
 }

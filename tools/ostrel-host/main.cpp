@@ -5,6 +5,7 @@
 #include "cplugindll.h"
 #include "cpluginhost.h"
 
+#include "pluginfolders.h"
 #include "toolsupport.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QDir>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
 
@@ -56,6 +58,21 @@ void pictureAndCancelModalDialogs(const QString &pictureBase)
             dialog->close();
     });
     timer->start();
+}
+
+// Where pictures of a headless run go: beside the program in a build tree;
+// for an installed host the user's own runtime folder, or their cache folder
+// where there is none, so that two users never write the same file.
+QString pictureFolder()
+{
+    if (inBuildTree())
+        return QApplication::applicationDirPath();
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty() || !QFileInfo(folder).isWritable())
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    folder += QStringLiteral("/ostrel");
+    QDir().mkpath(folder);
+    return folder;
 }
 
 void listPlugins(CPluginArray *plugins)
@@ -112,22 +129,28 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Loads a plug-in directory and drives its plug-ins."));
-    parser.addHelpOption();
     const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("list | serverbook | about"));
-    parser.process(app);
+    parseCommandLine(parser, "ostrel-host");
 
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
     if (args.size() != 1 || !QStringList{"list", "serverbook", "about"}.contains(command)) {
+        if (args.size() > 1)
+            err() << "ostrel-host: zu viele Wörter ab \"" << args[1] << "\"" << Qt::endl;
+        else if (!command.isEmpty())
+            err() << "ostrel-host: unbekannter Befehl \"" << command << "\"" << Qt::endl;
         err() << "usage: ostrel-host [--plugin-dir DIR] list|serverbook|about" << Qt::endl;
         return 2;
     }
 
+    const std::optional<PluginFolders> folders = pluginFolders(QStringLiteral("ostrel-host"), parser, dirOption);
+    if (!folders)
+        return 1;
     QString why;
-    const auto host = CPluginHost::Open(parser.value(dirOption), &why);
+    const auto host = CPluginHost::Open(folders->dir, &why, folders->shared);
     if (!host) {
         err() << "ostrel-host: " << why << Qt::endl;
         return 1;
@@ -144,10 +167,7 @@ int main(int argc, char *argv[])
     }
     if (isHeadless()) {
         err() << "No display: showing the dialog offscreen, saving a picture and cancelling." << Qt::endl;
-        // Beside the program in a build tree; an installed one's folder is not ours to write.
-        const QFileInfo programDir(QApplication::applicationDirPath());
-        pictureAndCancelModalDialogs((programDir.isWritable() ? programDir.filePath() : QDir::tempPath()) + '/'
-                                     + command);
+        pictureAndCancelModalDialogs(pictureFolder() + '/' + command);
     }
     if (command == QLatin1String("about")) {
         book->ShowPluginDialog();
