@@ -43,6 +43,7 @@ CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
         {Notification::Clicked, New, [this] { NewEntry(); }},
         {Notification::ContextMenu, EntryList, [this] { ShowContextMenu(); }},
         {Notification::EditKey, EntryList, [this] { EditEntry(); }},
+        {Notification::DeleteKey, EntryList, [this] { DeleteEntry(); }},
     });
 }
 

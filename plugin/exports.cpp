@@ -9,6 +9,7 @@
 #include "kelvotemplates.h"
 #include "pluginapi.h"
 #include "pluginstate.h"
+#include "qtgermantexts.h"
 #include "storeerror.h"
 #include "templateregistry.h"
 
@@ -79,6 +80,7 @@ void showServerBook()
     int result = -1;
     QString server, startDir, pluginFile;
     if (CDialog::CanCreate()) {
+        const QtGermanTexts germanTexts;
         CServerBookDialog dialog;
         dialog.m_pStore = &store;
         result = dialog.DoModal();
@@ -127,6 +129,7 @@ KELVO_EXPORT void ShowPluginDialog()
     guarded("ShowPluginDialog", [] {
         if (!CDialog::CanCreate())
             return;
+        const QtGermanTexts germanTexts;
         CAboutDialog dialog;
         dialog.DoModal();
     });

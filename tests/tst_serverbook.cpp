@@ -12,8 +12,11 @@
 
 namespace {
 
-// Clicks "Löschen" and answers the question with yes or no.
-void deleteSelected(QWidget *dialog, bool yes)
+enum class DeleteBy { Button, Key };
+
+// Clicks "Löschen", or presses Delete in the list, and answers the question
+// (in German to its buttons) with yes or no.
+void deleteSelected(QWidget *dialog, bool yes, DeleteBy by = DeleteBy::Button)
 {
     whenModal([yes](QWidget *box) {
         auto *question = qobject_cast<QMessageBox *>(box);
@@ -21,9 +24,14 @@ void deleteSelected(QWidget *dialog, bool yes)
         QCOMPARE(question->text(), QStringLiteral("Das Löschen der Adresse ist nicht rückgängig zu machen!\n"
                                                   "Soll wirklich gelöscht werden?"));
         QCOMPARE(question->defaultButton(), question->button(QMessageBox::Yes));
+        QCOMPARE(question->button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+        QCOMPARE(question->button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
         QTest::mouseClick(question->button(yes ? QMessageBox::Yes : QMessageBox::No), Qt::LeftButton);
     }, dialog);
-    click(dialog, 3001);
+    if (by == DeleteBy::Key)
+        QTest::keyClick(child<QListView>(dialog, 3000), Qt::Key_Delete);
+    else
+        click(dialog, 3001);
 }
 
 // Expects, over below, the message that the entry behind a line was changed
@@ -217,7 +225,7 @@ void tst_ServerBook::deleteAskedAndAnswered()
         QCOMPARE(listLines(d), QStringList({"Anfang", "Mitte", "Zuletzt"}));
         QCOMPARE(selectedLine(d), QStringLiteral("Mitte"));
 
-        deleteSelected(d, true);
+        deleteSelected(d, true, DeleteBy::Key);
         QCOMPARE(listLines(d), QStringList({"Anfang", "Zuletzt"}));
         QCOMPARE(selectedLine(d), QStringLiteral("Anfang"));
         QCOMPARE(details(d), QStringList({"http://anfang.example.com/", "/a", "HttpWorker.so"}));

@@ -140,6 +140,10 @@ void CDialog::connectNotifications()
             if (auto *list = qobject_cast<CListBox *>(control))
                 connect(list, &CListBox::editRequested, this, run);
             break;
+        case Notification::DeleteKey:
+            if (auto *list = qobject_cast<CListBox *>(control))
+                connect(list, &CListBox::deleteRequested, this, run);
+            break;
         case Notification::SelectionChanged:
             if (auto *list = qobject_cast<CListBox *>(control))
                 connect(list, &CListBox::selectionChangedByUser, this, run);

@@ -35,9 +35,9 @@ public:
     int DoModal();
 
 protected:
-    // ContextMenu and EditKey come from list boxes: a right click, the Menu
-    // key or Shift+F10, and F2.
-    enum class Notification { SelectionChanged, Clicked, TextChanged, ContextMenu, EditKey };
+    // ContextMenu, EditKey and DeleteKey come from list boxes: a right click,
+    // the Menu key or Shift+F10; F2; Delete.
+    enum class Notification { SelectionChanged, Clicked, TextChanged, ContextMenu, EditKey, DeleteKey };
     struct MessageEntry {
         Notification code;
         int controlId;

@@ -115,6 +115,8 @@ void CListBox::keyPressEvent(QKeyEvent *event)
         requestContextMenu(viewport()->mapToGlobal(line.isValid() ? line.center() : QPoint(0, 0)));
     } else if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
         emit editRequested();
+    } else if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        emit deleteRequested();
     } else {
         QListView::keyPressEvent(event);
         return;

@@ -45,6 +45,8 @@ signals:
     void contextMenuRequested();
     // F2, the key that edits the selected item in lists.
     void editRequested();
+    // Delete, the key that deletes the selected item in lists.
+    void deleteRequested();
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;

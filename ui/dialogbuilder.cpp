@@ -94,16 +94,24 @@ QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTempl
     QHash<int, QWidget *> controls;
     QWidget *previousTabStop = nullptr;
     // As a Windows dialog tells a screen reader, a field is named by the
-    // static text or group box just before it in the template.
+    // static text or group box just before it in the template; a static
+    // text is also its field's buddy, which a screen reader hears as the
+    // field's "labelled by" relation.
     QString pendingName;
+    QLabel *pendingLabel = nullptr;
     for (const ControlTemplate &c : t.controls) {
         QWidget *widget = createControl(c, dialog);
         if (c.kind == ControlKind::Static || c.kind == ControlKind::GroupBox) {
             pendingName = QString::fromUtf8(c.text);
+            pendingLabel = qobject_cast<QLabel *>(widget);
         } else {
-            if (c.kind != ControlKind::PushButton && !pendingName.isEmpty())
+            if (c.kind != ControlKind::PushButton && !pendingName.isEmpty()) {
                 widget->setAccessibleName(pendingName);
+                if (pendingLabel)
+                    pendingLabel->setBuddy(widget);
+            }
             pendingName.clear();
+            pendingLabel = nullptr;
         }
         QRect geometry = units.rect(c);
         // A drop-down list's height in the template includes its open list.
