@@ -14,6 +14,9 @@ packages=(
   libsqlite3-dev sqlite3          # raw scans in the benchmarks, inspection by hand
   fonts-dejavu-core               # text in offscreen pictures
   dpkg-dev                        # make package: dpkg-shlibdeps computes the dependencies
+  lintian bash-completion         # the package check: lintian, and kelvo-book's completion tried
+  qt6-translations-l10n           # Qt's own German texts: "Ja", "Nein", the file dialogs
+  xvfb dbus at-spi2-core python3-pyatspi  # the screen-reader test: an X server, a session bus, AT-SPI
 )
 
 missing=()
