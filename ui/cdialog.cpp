@@ -136,13 +136,14 @@ void CDialog::connectNotifications()
             if (auto *list = qobject_cast<CListBox *>(control))
                 connect(list, &CListBox::contextMenuRequested, this, run);
             break;
-        case Notification::EditKey:
-            if (auto *list = qobject_cast<CListBox *>(control))
-                connect(list, &CListBox::editRequested, this, run);
-            break;
-        case Notification::DeleteKey:
-            if (auto *list = qobject_cast<CListBox *>(control))
-                connect(list, &CListBox::deleteRequested, this, run);
+        case Notification::Key:
+            if (auto *list = qobject_cast<CListBox *>(control)) {
+                list->AddCommandKey(entry.key);
+                connect(list, &CListBox::commandKeyPressed, this, [run, key = entry.key](const QKeySequence &pressed) {
+                    if (pressed == key)
+                        run();
+                });
+            }
             break;
         case Notification::SelectionChanged:
             if (auto *list = qobject_cast<CListBox *>(control))

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QHash>
+#include <QKeySequence>
 
 #include <functional>
 #include <vector>
@@ -35,13 +36,14 @@ public:
     int DoModal();
 
 protected:
-    // ContextMenu, EditKey and DeleteKey come from list boxes: a right click,
-    // the Menu key or Shift+F10; F2; Delete.
-    enum class Notification { SelectionChanged, Clicked, TextChanged, ContextMenu, EditKey, DeleteKey };
+    // ContextMenu and Key come from list boxes: a right click, the Menu key
+    // or Shift+F10; the entry's key pressed in the list (F2, Delete, Ctrl+C).
+    enum class Notification { SelectionChanged, Clicked, TextChanged, ContextMenu, Key };
     struct MessageEntry {
         Notification code;
         int controlId;
         std::function<void()> handler;
+        QKeySequence key = {};
     };
     void SetMessageMap(std::vector<MessageEntry> entries);
 

@@ -113,10 +113,8 @@ void CListBox::keyPressEvent(QKeyEvent *event)
         // At the selected line, or the list's corner without one.
         const QRect line = visualRect(currentIndex());
         requestContextMenu(viewport()->mapToGlobal(line.isValid() ? line.center() : QPoint(0, 0)));
-    } else if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
-        emit editRequested();
-    } else if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
-        emit deleteRequested();
+    } else if (const QKeySequence pressed(event->keyCombination()); m_commandKeys.contains(pressed)) {
+        emit commandKeyPressed(pressed);
     } else {
         QListView::keyPressEvent(event);
         return;

@@ -2,6 +2,7 @@
 
 #include "sortedlinesmodel.h"
 
+#include <QKeySequence>
 #include <QListView>
 
 // A sorted single-selection list box. selectionChangedByUser follows the
@@ -36,6 +37,10 @@ public:
     // Selects line index; -1 (or any index outside the lines) selects none.
     void SetCurSel(int index);
 
+    // Makes key a command of the list's (F2 to edit, Delete to delete): it no
+    // longer does what the list would do with it, but is reported.
+    void AddCommandKey(const QKeySequence &key) { m_commandKeys.push_back(key); }
+
     // Where the last context menu was asked for, in global coordinates.
     QPoint ContextMenuPos() const { return m_contextMenuPos; }
 
@@ -43,10 +48,8 @@ signals:
     void selectionChangedByUser();
     // A right click, the Menu key or Shift+F10.
     void contextMenuRequested();
-    // F2, the key that edits the selected item in lists.
-    void editRequested();
-    // Delete, the key that deletes the selected item in lists.
-    void deleteRequested();
+    // A key given to AddCommandKey, pressed while the list has the focus.
+    void commandKeyPressed(const QKeySequence &key);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -59,4 +62,5 @@ private:
 
     bool m_settingFromCode = false;
     QPoint m_contextMenuPos;
+    QList<QKeySequence> m_commandKeys;
 };
