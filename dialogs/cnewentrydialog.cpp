@@ -72,7 +72,14 @@ CNewEntryDialog::CNewEntryDialog() : CDialog(kNewEntryTemplate)
 void CNewEntryDialog::EditEntry(const QString &label, const QString &address, const QString &startPath,
                                 const QString &pluginFile)
 {
+    Prefill(label, address, startPath, pluginFile);
     m_editing = true;
+}
+
+void CNewEntryDialog::Prefill(const QString &label, const QString &address, const QString &startPath,
+                              const QString &pluginFile)
+{
+    m_prefilled = true;
     m_strLabel = label;
     m_strAddress = address;
     m_strStartPath = startPath;
@@ -91,18 +98,18 @@ void CNewEntryDialog::OnInitDialog()
                 workers->SetItemData(workers->AddString(worker->GetPluginName()), i);
         }
         m_nLastWorker = -1;
-        if (m_editing) {
+        if (m_prefilled) {
             SelectWorkerOfEntry();
         } else {
             workers->SetCurSel(0);
             WorkerChanged();
         }
     }
-    if (m_editing) {
+    if (m_editing)
         setWindowTitle(QStringLiteral("Eintrag bearbeiten"));
-        // The start path follows the address if it is what the address gives.
+    // The start path follows the address if it is what the address gives.
+    if (m_prefilled)
         m_strDerivedPath = startPathOf(m_strAddress);
-    }
     UpdateOkButton();
 }
 

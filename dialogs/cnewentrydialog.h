@@ -11,9 +11,9 @@
 // an address template for its protocol, and the start path follows the path
 // of the address until the user types a start path of their own.
 //
-// The same dialog edits an existing entry (EditEntry): it then opens with the
-// entry's texts as stored and its worker selected, and fills in nothing until
-// the user changes something.
+// The same dialog edits an existing entry (EditEntry) and takes in a pasted
+// link (Prefill): it then opens with the given texts and their worker
+// selected, and fills in nothing until the user changes something.
 class CNewEntryDialog : public CDialog
 {
 public:
@@ -22,8 +22,11 @@ public:
 
     CNewEntryDialog();
 
-    // Makes the dialog "Eintrag bearbeiten" for an entry with these texts;
-    // call before DoModal.
+    // Opens the dialog with these texts and the worker of pluginFile chosen
+    // (none when empty or not loaded), instead of a template: a link pasted
+    // as a new entry. Call before DoModal.
+    void Prefill(const QString &label, const QString &address, const QString &startPath, const QString &pluginFile);
+    // The same, as "Eintrag bearbeiten" for an entry with these texts.
     void EditEntry(const QString &label, const QString &address, const QString &startPath,
                    const QString &pluginFile);
 
@@ -43,6 +46,7 @@ public:
     QString m_strLabel;
 
 private:
+    bool m_prefilled = false;
     bool m_editing = false;
 
 protected:

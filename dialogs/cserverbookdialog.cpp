@@ -4,18 +4,23 @@
 #include "cbookbackups.h"
 #include "cnewentrydialog.h"
 #include "crestoredialog.h"
+#include "csearchdialog.h"
 #include "cpluginhost.h"
 #include "cserverbookstore.h"
 #include "kelvotemplates.h"
 #include "messagebox.h"
 
 #include "bookexport.h"
+#include "entrylink.h"
 #include "filezillaformat.h"
 #include "siteimport.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 
 using namespace ServerBookControl;
 
@@ -27,6 +32,18 @@ constexpr int kOutsideCheckMs = 500;
 
 const QString kEntryGone = QStringLiteral("Der Eintrag wurde von einem anderen Programm geändert oder gelöscht.");
 
+// The loaded publishing workers, in the host's order, for an import or a
+// pasted link to choose from.
+std::vector<WorkerInfo> loadedWorkers()
+{
+    std::vector<WorkerInfo> workers;
+    if (CPluginArray *plugins = GetCurrentPluginArray()) {
+        for (const auto &worker : plugins->PublishingWorkers())
+            workers.push_back({worker.fileName, worker.service});
+    }
+    return workers;
+}
+
 } // namespace
 
 CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
@@ -34,16 +51,16 @@ CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
     m_outsideChanges.setInterval(kOutsideCheckMs);
     connect(&m_outsideChanges, &QTimer::timeout, this, [this] { FollowOutsideChanges(); });
     SetMessageMap({
-        {Notification::SelectionChanged, EntryList, [this] {
-             m_selectionLost = false;
-             if (!ShowDetails())
-                 EntryGone();
-         }},
+        {Notification::SelectionChanged, EntryList, [this] { SelectedByUser(); }},
         {Notification::Clicked, Delete, [this] { DeleteEntry(); }},
         {Notification::Clicked, New, [this] { NewEntry(); }},
         {Notification::ContextMenu, EntryList, [this] { ShowContextMenu(); }},
-        {Notification::EditKey, EntryList, [this] { EditEntry(); }},
-        {Notification::DeleteKey, EntryList, [this] { DeleteEntry(); }},
+        {Notification::Key, EntryList, [this] { EditEntry(); }, QKeySequence(Qt::Key_F2)},
+        {Notification::Key, EntryList, [this] { DeleteEntry(); }, QKeySequence(Qt::Key_Delete)},
+        {Notification::Key, EntryList, [this] { Search(); }, QKeySequence(QKeySequence::Find)},
+        {Notification::Key, EntryList, [this] { FindNext(); }, QKeySequence(Qt::Key_F3)},
+        {Notification::Key, EntryList, [this] { CopyAddress(); }, QKeySequence(QKeySequence::Copy)},
+        {Notification::Key, EntryList, [this] { PasteAddress(); }, QKeySequence(QKeySequence::Paste)},
     });
 }
 
@@ -297,8 +314,16 @@ void CServerBookDialog::NewEntry()
 {
     if (RefusedAsReadOnly())
         return;
+    AddEntry([](CNewEntryDialog &) {});
+}
+
+// Runs the new entry dialog, set up by prepare, and adds what the user
+// confirmed.
+void CServerBookDialog::AddEntry(const std::function<void(CNewEntryDialog &)> &prepare)
+{
     CNewEntryDialog dialog;
     dialog.m_pPluginArray = GetCurrentPluginArray();
+    prepare(dialog);
     if (dialog.DoModal() == IDOK && m_pStore) {
         const qint64 row = m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
                                             dialog.m_strPluginFile);
@@ -319,15 +344,25 @@ void CServerBookDialog::ShowContextMenu()
     QAction *duplicate = menu.addAction(QStringLiteral("Duplizieren"));
     menu.addSeparator();
     QAction *remove = menu.addAction(QStringLiteral("Löschen"));
-    for (QAction *action : {edit, duplicate, remove})
+    menu.addSeparator();
+    QAction *copy = menu.addAction(QStringLiteral("Adresse kopieren"));
+    for (QAction *action : {edit, duplicate, remove, copy})
         action->setEnabled(hasEntry);
+    QAction *paste = menu.addAction(QStringLiteral("Adresse einfügen …"));
+    menu.addSeparator();
+    QAction *search = menu.addAction(QStringLiteral("Suchen …"));
     menu.addSeparator();
     QAction *import = menu.addAction(QStringLiteral("Importieren …"));
     QAction *exportBook = menu.addAction(QStringLiteral("Exportieren …"));
     menu.addSeparator();
     QAction *restore = menu.addAction(QStringLiteral("Sicherung wiederherstellen …"));
-    for (QAction *action : {import, exportBook, restore})
+    for (QAction *action : {paste, search, import, exportBook, restore})
         action->setEnabled(m_pStore);
+    edit->setShortcut(QKeySequence(Qt::Key_F2));
+    remove->setShortcut(QKeySequence(Qt::Key_Delete));
+    copy->setShortcut(QKeySequence::Copy);
+    paste->setShortcut(QKeySequence::Paste);
+    search->setShortcut(QKeySequence::Find);
     QAction *chosen = menu.exec(list->ContextMenuPos());
     if (chosen == edit)
         EditEntry();
@@ -335,6 +370,12 @@ void CServerBookDialog::ShowContextMenu()
         DuplicateEntry();
     else if (chosen == remove)
         DeleteEntry();
+    else if (chosen == copy)
+        CopyAddress();
+    else if (chosen == paste)
+        PasteAddress();
+    else if (chosen == search)
+        Search();
     else if (chosen == import)
         ImportSites();
     else if (chosen == exportBook)
@@ -376,10 +417,7 @@ void CServerBookDialog::ImportSites()
                           QStringLiteral("Alle Dateien (*)")});
     if (files.exec() != QDialog::Accepted || !m_pStore)
         return;
-    std::vector<WorkerInfo> workers;
-    for (const auto &worker : GetCurrentPluginArray() ? GetCurrentPluginArray()->PublishingWorkers()
-                                                      : std::vector<CPluginArray::PublishingWorker>())
-        workers.push_back({worker.fileName, worker.service});
+    const std::vector<WorkerInfo> workers = loadedWorkers();
     const ReadResult read = ReadSites(files.selectedFiles());
     if (!read.ok()) {
         MessageBox(QStringLiteral("Die Serverliste konnte nicht gelesen werden; nichts wurde importiert.\n\n%1")
@@ -530,4 +568,127 @@ void CServerBookDialog::SelectRow(qint64 rowid)
         return;
     list->SetCurSel(line);
     ShowDetails();
+}
+
+// A selection the user made: the line's entry is shown, or the user told
+// that it went.
+void CServerBookDialog::SelectedByUser()
+{
+    m_selectionLost = false;
+    if (!ShowDetails())
+        EntryGone();
+}
+
+// Finds an entry by any part of its texts, and selects it as the user would.
+void CServerBookDialog::Search()
+{
+    if (!m_pStore)
+        return;
+    CSearchDialog dialog(*m_pStore, m_searchText, this);
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    m_searchText = dialog.SearchText();
+    if (dialog.Index())
+        m_searchIndex = dialog.Index();
+    if (const std::optional<CSearchDialog::Chosen> found = dialog.ChosenEntry(); chosen && found)
+        SelectFound(found->rowid, found->shown);
+}
+
+// Selects the line of a found entry, while the entry still holds what the
+// search showed; otherwise tells the user and selects nothing.
+void CServerBookDialog::SelectFound(qint64 rowid, const CServerBookStore::Entry &shown)
+{
+    if (!m_pStore->ListingCurrent())
+        RelistKeepingSelection();
+    CListBox *list = GetListBox(EntryList);
+    const int ordinal = m_pStore->OrdinalOf(rowid);
+    const int line = list && ordinal != -1 ? list->FindItemData(ordinal) : -1;
+    if (line == -1 || m_pStore->EntryWithRowId(rowid) != shown) {
+        MessageBox(QStringLiteral("Der gefundene Eintrag wurde inzwischen von einem anderen Programm geändert oder "
+                                  "gelöscht; er wird nicht ausgewählt."),
+                   MessageBoxFlags::Ok);
+        return;
+    }
+    list->SetCurSel(line);
+    SelectedByUser();
+}
+
+// F3: the next line after the selected one, wrapping at the end, whose entry
+// matches the last search and still does in the book now.
+void CServerBookDialog::FindNext()
+{
+    if (!m_searchIndex || m_searchText.trimmed().isEmpty()) {
+        Search();
+        return;
+    }
+    if (!m_pStore->ListingCurrent())
+        RelistKeepingSelection();
+    CListBox *list = GetListBox(EntryList);
+    if (!list || list->GetCount() == 0)
+        return;
+    std::vector<qint64> matchOfOrdinal(size_t(list->GetCount()), -1);
+    for (const int index : m_searchIndex->Find(m_searchText)) {
+        const qint64 rowid = m_searchIndex->RowIdAt(index);
+        const int ordinal = m_pStore->OrdinalOf(rowid);
+        if (ordinal >= 0 && size_t(ordinal) < matchOfOrdinal.size())
+            matchOfOrdinal[size_t(ordinal)] = rowid;
+    }
+    const int count = list->GetCount();
+    const int from = list->GetCurSel();
+    for (int step = 1; step <= count; ++step) {
+        const int line = (from + step + count) % count;
+        const int ordinal = list->GetItemData(line);
+        const qint64 rowid = ordinal >= 0 && size_t(ordinal) < matchOfOrdinal.size() ? matchOfOrdinal[size_t(ordinal)] : -1;
+        if (rowid == -1)
+            continue;
+        const std::optional<CServerBookStore::Entry> now = m_pStore->EntryWithRowId(rowid);
+        if (now && CEntrySearch::Matches(m_searchText, now->label, now->server, now->startDir)) {
+            list->SetCurSel(line);
+            SelectedByUser();
+            return;
+        }
+    }
+    MessageBox(QStringLiteral("Kein Eintrag enthält \"%1\".").arg(m_searchText.trimmed()), MessageBoxFlags::Ok);
+}
+
+// Puts the selected entry on the clipboard as a link, as text and as a URL.
+void CServerBookDialog::CopyAddress()
+{
+    const CListBox *list = GetListBox(EntryList);
+    if (!list || list->GetCurSel() == -1 || !m_pStore || !SelectionStillMeant())
+        return;
+    if (!ShowDetails()) {
+        EntryGone();
+        return;
+    }
+    const QString link = LinkOfEntry(m_strServer, m_strStartDir);
+    if (link.isEmpty()) {
+        MessageBox(QStringLiteral("Die Adresse \"%1\" ist kein Link und wird nicht kopiert.").arg(m_strServer),
+                   MessageBoxFlags::Ok);
+        return;
+    }
+    auto *data = new QMimeData;
+    data->setText(link);
+    data->setUrls({QUrl(link)});
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+// Opens the new entry dialog filled in from a link on the clipboard; the
+// user confirms it as with "Neu ...".
+void CServerBookDialog::PasteAddress()
+{
+    if (!m_pStore || RefusedAsReadOnly())
+        return;
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    const QString text = data && data->hasUrls() && !data->urls().isEmpty()
+                             ? data->urls().first().toString(QUrl::FullyEncoded)
+                             : QGuiApplication::clipboard()->text();
+    QString why;
+    const std::optional<BookEntry> entry = EntryOfLink(text, loadedWorkers(), &why);
+    if (!entry) {
+        MessageBox(why, MessageBoxFlags::Ok);
+        return;
+    }
+    AddEntry([&entry](CNewEntryDialog &dialog) {
+        dialog.Prefill(entry->label, entry->server, entry->startDir, entry->pluginFile);
+    });
 }

@@ -1,15 +1,18 @@
 #pragma once
 
 #include "cdialog.h"
+#include "centrysearch.h"
+#include "cserverbookstore.h"
 #include "rowsnapshot.h"
 
 #include <QString>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class CListBox;
-class CServerBookStore;
+class CNewEntryDialog;
 
 // Lists the server book's entries by label, shows the selected entry's
 // details, deletes entries and adds new ones. On OK the selected entry's
@@ -36,6 +39,11 @@ class CServerBookStore;
 // "Bearbeiten …" (also F2), "Duplizieren" and "Löschen" for the selected entry,
 // "Importieren …" and "Exportieren …" for other clients' site lists, and
 // "Sicherung wiederherstellen …" to put the book back to one of its backups.
+// "Suchen …" (Ctrl+F) finds an entry by any part of its texts; F3 goes on
+// to the next match. "Adresse kopieren" (Ctrl+C) puts the selected entry on
+// the clipboard as a link; "Adresse einfügen …" (Ctrl+V) makes a new entry
+// of a link for the user to confirm. A found entry is selected only while it
+// still holds what the search showed.
 class CServerBookDialog : public CDialog
 {
 public:
@@ -65,6 +73,7 @@ private:
     void UpdateDeleteButton();
     void DeleteEntry();
     void NewEntry();
+    void AddEntry(const std::function<void(CNewEntryDialog &)> &prepare);
     void ShowContextMenu();
     int CheckedSelection();
     void EditEntry();
@@ -73,6 +82,12 @@ private:
     void ExportBook();
     void RestoreBackup();
     void SelectRow(qint64 rowid);
+    void SelectedByUser();
+    void Search();
+    void SelectFound(qint64 rowid, const CServerBookStore::Entry &shown);
+    void FindNext();
+    void CopyAddress();
+    void PasteAddress();
 
     void FollowOutsideChanges();
     void RelistKeepingSelection();
@@ -86,4 +101,7 @@ private:
     // The selected entry went in a re-list; the line at its place is another.
     bool m_selectionLost = false;
     QTimer m_outsideChanges;
+    // The last search, for F3.
+    QString m_searchText;
+    std::shared_ptr<const CEntrySearch> m_searchIndex;
 };

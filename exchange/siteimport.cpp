@@ -138,9 +138,17 @@ ReadResult readFile(const QString &path)
     return result;
 }
 
-// The entry a site becomes; an empty optional with *reason when it cannot.
-std::optional<BookEntry> entryOf(const ForeignSite &site, const std::vector<WorkerInfo> &workers,
-                                 bool keepUnmatched, QString *reason)
+} // namespace
+
+QString WorkerFor(int service, const std::vector<WorkerInfo> &workers)
+{
+    const auto worker = std::find_if(workers.cbegin(), workers.cend(),
+                                     [service](const WorkerInfo &w) { return service && w.service == service; });
+    return worker != workers.cend() ? worker->fileName : QString();
+}
+
+std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<WorkerInfo> &workers,
+                                     bool keepUnmatched, QString *reason)
 {
     const std::optional<BookProtocol> protocol = bookProtocolOf(site.scheme);
     if (!protocol) {
@@ -165,12 +173,8 @@ std::optional<BookEntry> entryOf(const ForeignSite &site, const std::vector<Work
     entry.label = site.label.isEmpty() ? host : site.label;
     entry.server = url.toString(QUrl::FullyEncoded);
     entry.startDir = site.remoteDir.isEmpty() ? QStringLiteral("/") : site.remoteDir;
-    const auto worker = std::find_if(workers.cbegin(), workers.cend(), [&protocol](const WorkerInfo &w) {
-        return protocol->service && w.service == protocol->service;
-    });
-    if (worker != workers.cend()) {
-        entry.pluginFile = worker->fileName;
-    } else if (!keepUnmatched) {
+    entry.pluginFile = WorkerFor(protocol->service, workers);
+    if (entry.pluginFile.isEmpty() && !keepUnmatched) {
         *reason = QStringLiteral("kein geladener Publishing-Worker für %1").arg(site.scheme);
         return std::nullopt;
     }
@@ -182,8 +186,6 @@ std::optional<BookEntry> entryOf(const ForeignSite &site, const std::vector<Work
     }
     return entry;
 }
-
-} // namespace
 
 int ImportPlan::importedCount() const
 {
@@ -241,7 +243,7 @@ ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerIn
         ImportItem item;
         site.label = LabelWithoutCredentials(site.label, site.host);
         item.site = std::move(site);
-        if (const std::optional<BookEntry> entry = entryOf(item.site, workers, keepUnmatched, &item.reason)) {
+        if (const std::optional<BookEntry> entry = EntryOfSite(item.site, workers, keepUnmatched, &item.reason)) {
             item.entry = *entry;
             if (known.contains(identityOf(*entry))) {
                 item.reason = QStringLiteral("schon im Serverbook");

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 #include <vector>
 
 // A publishing worker an imported site may be given: its file and service.
@@ -30,6 +32,16 @@ struct ImportPlan {
     // The rows to store: label, server, start directory, plug-in file.
     std::vector<QStringList> rows() const;
 };
+
+// The file of the first worker, in the order given, that serves service;
+// empty when none does.
+QString WorkerFor(int service, const std::vector<WorkerInfo> &workers);
+
+// The entry a site becomes, with the first worker that serves its protocol
+// (none with keepUnmatched, when no worker does), and without credentials;
+// none, with the reason, when it cannot become one.
+std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<WorkerInfo> &workers,
+                                     bool keepUnmatched, QString *reason);
 
 // Reads sites from FileZilla, WinSCP and Cyberduck files, recognised by their
 // content, and from folders of Cyberduck bookmarks. An error names the file

@@ -896,6 +896,35 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     return labels;
 }
 
+std::optional<CServerBookStore::Entry> CServerBookStore::EntryWithRowId(qint64 rowid)
+{
+    const Statement statement =
+        prepare(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(kFields, kTable).toUtf8());
+    sqlite3_bind_int64(statement.get(), 1, rowid);
+    const int step = sqlite3_step(statement.get());
+    if (step == SQLITE_DONE)
+        return std::nullopt;
+    if (step != SQLITE_ROW)
+        failEngine();
+    return Entry{columnText(statement.get(), 0), columnText(statement.get(), 1), columnText(statement.get(), 2),
+                 columnText(statement.get(), 3)};
+}
+
+void CServerBookStore::ScanEntries(const std::function<void(const StoredEntry &)> &perRow)
+{
+    const auto view = [](sqlite3_stmt *statement, int column) {
+        const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+        return QByteArrayView(bytes, sqlite3_column_bytes(statement, column));
+    };
+    const QByteArray columns = QStringLiteral("rowid, %1").arg(kFields).toUtf8();
+    scan(columns.constData(), [&](sqlite3_stmt *statement) {
+        perRow({sqlite3_column_int64(statement, 0), view(statement, 1), view(statement, 2), view(statement, 3),
+                view(statement, 4)});
+    });
+    m_listed = true;
+    m_pos = qsizetype(m_rowids.size());
+}
+
 bool CServerBookStore::ListingCurrent()
 {
     return m_haveRows && dataVersion() == m_listedVersion;

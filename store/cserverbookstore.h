@@ -149,6 +149,22 @@ public:
         std::vector<quint32> ends;
     };
     Labels ListLabels();
+    // A row's four fields as they read now, found by rowid whatever the
+    // listing says; none when no row has that rowid.
+    struct Entry {
+        QString label, server, startDir, pluginFile;
+        bool operator==(const Entry &) const = default;
+    };
+    std::optional<Entry> EntryWithRowId(qint64 rowid);
+    // Every row's rowid and four fields as stored (UTF-8, valid or not), in
+    // cursor order, through one statement and without holding any: what
+    // reads a large book whole (a search, an export). This is a listing, as
+    // ListAll is. The views hold only during the call.
+    struct StoredEntry {
+        qint64 rowid;
+        QByteArrayView label, server, startDir, pluginFile;
+    };
+    void ScanEntries(const std::function<void(const StoredEntry &)> &perRow);
     // Whether the last listing still covers the table exactly: the store's own
     // changes since were taken into it (a new row at the end, a deleted one
     // left out, ordinals after it one less) and no other program committed.

@@ -106,7 +106,8 @@ void tst_EditEntry::contextMenuOpensEveryWay()
         clickLine(book, 2);
         whenPopup([](QWidget *menu) {
             QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "-", "Löschen", "-",
-                                                     "Importieren …", "Exportieren …", "-",
+                                                     "Adresse kopieren", "Adresse einfügen …", "-", "Suchen …",
+                                                     "-", "Importieren …", "Exportieren …", "-",
                                                      "Sicherung wiederherstellen …"}));
             menu->close();
         });
@@ -133,6 +134,7 @@ void tst_EditEntry::contextMenuOnAnEmptyBook()
         whenPopup([](QWidget *menu) {
             QCOMPARE(menuEntries(menu),
                      QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "-", "Löschen (aus)", "-",
+                                  "Adresse kopieren (aus)", "Adresse einfügen …", "-", "Suchen …", "-",
                                   "Importieren …", "Exportieren …", "-", "Sicherung wiederherstellen …"}));
             menu->close();
         });

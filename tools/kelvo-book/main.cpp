@@ -3,6 +3,7 @@
 
 #include "bookexport.h"
 #include "cbookbackups.h"
+#include "centrysearch.h"
 #include "cpluginhost.h"
 #include "filezillaformat.h"
 #include "siteimport.h"
@@ -25,6 +26,7 @@ constexpr int kUsage = 2;
 const char *const kUsageText =
     "usage: kelvo-book [--plugin-dir DIR] init\n"
     "       kelvo-book [--plugin-dir DIR] list [--json]\n"
+    "       kelvo-book [--plugin-dir DIR] find TEXT [--json]\n"
     "       kelvo-book [--plugin-dir DIR] add LABEL SERVER STARTDIR PLUGINFILE\n"
     "       kelvo-book [--plugin-dir DIR] delete ORDINAL [--label TEXT]\n"
     "       kelvo-book [--plugin-dir DIR] edit ORDINAL [--label TEXT] [--server TEXT]\n"
@@ -38,6 +40,9 @@ const char *const kUsageText =
     "plug-in file, separated by tabs. In the texts a backslash, tab, carriage\n"
     "return and line feed are written as \\\\, \\t, \\r and \\n, so every entry is\n"
     "exactly one line. --json prints the entries as a JSON array instead.\n"
+    "find prints the entries whose label, server or start directory contain\n"
+    "TEXT, without regard to case or accents (\"muller\" finds \"Müller\"), as\n"
+    "list does.\n"
     "delete prints the line of the entry it deleted; with --label it deletes\n"
     "only when the entry at ORDINAL has that label. edit changes only the given\n"
     "fields and prints the entry as it is afterwards; with --expect-label it\n"
@@ -111,6 +116,24 @@ int list(CServerBookStore &store, bool json)
         return 0;
     }
     for (const BookEntry &entry : entries)
+        printLine(entry);
+    return 0;
+}
+
+int findEntries(CServerBookStore &store, const QString &text, bool json)
+{
+    // The search's reading is a listing: the nth entry read has ordinal n.
+    const CEntrySearch search = CEntrySearch::Read(store);
+    std::vector<BookEntry> found;
+    for (const int index : search.Find(text)) {
+        if (const auto entry = store.EntryWithRowId(search.RowIdAt(index)))
+            found.push_back({index, entry->label, entry->server, entry->startDir, entry->pluginFile});
+    }
+    if (json) {
+        out() << BookToJson(found);
+        return 0;
+    }
+    for (const BookEntry &entry : found)
         printLine(entry);
     return 0;
 }
@@ -352,6 +375,7 @@ const QHash<QString, CommandOptions> &commandOptions()
     static const QHash<QString, CommandOptions> options = {
         {"init", {}},
         {"list", {{}, {"json"}}},
+        {"find", {{}, {"json"}}},
         {"add", {}},
         {"edit", {{"label", "server", "startdir", "pluginfile", "expect-label"}, {}}},
         {"delete", {{"label"}, {}}},
@@ -371,7 +395,7 @@ QString wrongUsage(const QString &command, const CommandArgs &args)
     const bool countFits = command == QLatin1String("add")       ? count == 4
                            : command == QLatin1String("import")  ? count >= 1
                            : command == QLatin1String("export")  ? count <= 1
-                           : QStringList({"edit", "delete", "restore"}).contains(command) ? count == 1
+                           : QStringList({"edit", "delete", "restore", "find"}).contains(command) ? count == 1
                                                                                          : count == 0;
     if (!args.wrongWord.isEmpty())
         return QStringLiteral("\"%1\" ist keine Option von %2, oder ihr fehlt der Wert.").arg(args.wrongWord, command);
@@ -420,6 +444,8 @@ int run(const PluginFolders &folders, const QStringList &words)
     store.Open(file);
     if (command == QLatin1String("list"))
         return list(store, flag("json"));
+    if (command == QLatin1String("find"))
+        return findEntries(store, positional[0], flag("json"));
     if (command == QLatin1String("add")) {
         if (!textsFit(positional))
             return 1;
@@ -449,7 +475,7 @@ int main(int argc, char *argv[])
                                      + QString::fromUtf8(kUsageText));
     const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | add | delete | edit | backups | restore | import | export"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | find | add | delete | edit | backups | restore | import | export"));
     // Everything after the command is the command's own, "-1" included.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parseCommandLine(parser, "kelvo-book");
