@@ -108,7 +108,8 @@ void CSearchDialog::ShowMatches()
                                          "eingeben."));
         return;
     }
-    const std::vector<int> found = m_index->Find(text);
+    // Twice what is shown, for matches another program changed meanwhile.
+    const CEntrySearch::Found found = m_index->Find(text, 2 * kMostShown);
     struct Shown {
         qint64 rowid;
         CServerBookStore::Entry entry;
@@ -116,8 +117,8 @@ void CSearchDialog::ShowMatches()
     std::vector<Shown> shown;
     int gone = 0;
     try {
-        for (size_t i = 0; i < found.size() && shown.size() < size_t(kMostShown); ++i) {
-            const qint64 rowid = m_index->RowIdAt(found[i]);
+        for (size_t i = 0; i < found.first.size() && shown.size() < size_t(kMostShown); ++i) {
+            const qint64 rowid = m_index->RowIdAt(found.first[i]);
             const std::optional<CServerBookStore::Entry> entry = m_store.EntryWithRowId(rowid);
             if (entry && CEntrySearch::Matches(text, entry->label, entry->server, entry->startDir))
                 shown.push_back({rowid, *entry});
@@ -136,7 +137,7 @@ void CSearchDialog::ShowMatches()
         line->setData(Label, kRowIdRole, match.rowid);
         line->setData(Label, kPluginFileRole, match.entry.pluginFile);
     }
-    const qsizetype matching = qsizetype(found.size()) - gone;
+    const qsizetype matching = qsizetype(found.count) - gone;
     if (shown.empty())
         m_status->setText(QStringLiteral("Kein Eintrag enthält \"%1\".").arg(text.trimmed()));
     else if (matching > qsizetype(shown.size()))

@@ -626,7 +626,7 @@ void CServerBookDialog::FindNext()
     if (!list || list->GetCount() == 0)
         return;
     std::vector<qint64> matchOfOrdinal(size_t(list->GetCount()), -1);
-    for (const int index : m_searchIndex->Find(m_searchText)) {
+    for (const int index : m_searchIndex->Find(m_searchText).first) {
         const qint64 rowid = m_searchIndex->RowIdAt(index);
         const int ordinal = m_pStore->OrdinalOf(rowid);
         if (ordinal >= 0 && size_t(ordinal) < matchOfOrdinal.size())

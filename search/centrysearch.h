@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <limits>
 #include <stop_token>
 #include <vector>
 
@@ -25,9 +26,14 @@ public:
 
     void Add(qint64 rowid, QByteArrayView label, QByteArrayView server, QByteArrayView startDir);
 
-    // The entries (their indexes, in book order) whose label, address or
-    // start directory contains text; none for a text that folds to nothing.
-    std::vector<int> Find(QStringView text) const;
+    // The entries whose label, address or start directory contains text:
+    // the first limit of them (their indexes, in book order) and how many
+    // there are in all; none for a text that folds to nothing.
+    struct Found {
+        std::vector<int> first;
+        int count = 0;
+    };
+    Found Find(QStringView text, int limit = std::numeric_limits<int>::max()) const;
     qint64 RowIdAt(int index) const { return m_rowids[size_t(index)]; }
     int Count() const { return int(m_rowids.size()); }
 

@@ -6,6 +6,7 @@
 #include "messagebox.h"
 #include "modalhelper.h"
 #include "templateregistry.h"
+#include "testrandom.h"
 
 #include <QClipboard>
 #include <QCollator>
@@ -84,28 +85,6 @@ QWidget *nextTabStop(QWidget *from)
     while (next->parentWidget() != from->parentWidget() || !(next->focusPolicy() & Qt::TabFocus))
         next = next->nextInFocusChain();
     return next;
-}
-
-// The random texts of these tests start from one number, printed so that a
-// failure can be replayed: KELVO_TEST_RANDOM=<number> gives every test
-// function the same texts again, run alone or with the others.
-QRandomGenerator &testRandom()
-{
-    static const quint32 start = [] {
-        bool given = false;
-        quint32 chosen = qEnvironmentVariable("KELVO_TEST_RANDOM").toUInt(&given);
-        if (!given)
-            chosen = QRandomGenerator::system()->generate();
-        qInfo("random texts from %u (KELVO_TEST_RANDOM=%u replays them)", chosen, chosen);
-        return chosen;
-    }();
-    static QRandomGenerator generator;
-    static QByteArray startedFor;
-    if (startedFor != QTest::currentTestFunction()) {
-        startedFor = QTest::currentTestFunction();
-        generator = QRandomGenerator(start);
-    }
-    return generator;
 }
 
 } // namespace

@@ -74,6 +74,13 @@ void tst_KelvoBook::initAddListDelete()
     QCOMPARE(run({"add", "Zwei", "http://z/", "/", "HttpWorker.so"}).exitCode, 0);
     QCOMPARE(run({"list"}).out, QStringLiteral("0\tGröße\tftp://h/ä\t/ä\tFtpWorker.so\n"
                                                "1\tZwei\thttp://z/\t/\tHttpWorker.so\n"));
+    // find matches any part of the three texts, case and accents aside, with ordinals as list gives them.
+    QCOMPARE(run({"find", "GROSSE"}).out, QStringLiteral("0\tGröße\tftp://h/ä\t/ä\tFtpWorker.so\n"));
+    QCOMPARE(run({"find", "z/"}).out, QStringLiteral("1\tZwei\thttp://z/\t/\tHttpWorker.so\n"));
+    const Run json = run({"find", "/A", "--json"});
+    QCOMPARE(json.exitCode, 0);
+    QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).array().size(), 1);
+    QCOMPARE(run({"find", "nirgends"}).out, QString());
     QCOMPARE(run({"delete", "0"}).exitCode, 0);
     QCOMPARE(run({"list"}).out, QStringLiteral("0\tZwei\thttp://z/\t/\tHttpWorker.so\n"));
 }

@@ -125,7 +125,7 @@ int findEntries(CServerBookStore &store, const QString &text, bool json)
     // The search's reading is a listing: the nth entry read has ordinal n.
     const CEntrySearch search = CEntrySearch::Read(store);
     std::vector<BookEntry> found;
-    for (const int index : search.Find(text)) {
+    for (const int index : search.Find(text).first) {
         if (const auto entry = store.EntryWithRowId(search.RowIdAt(index)))
             found.push_back({index, entry->label, entry->server, entry->startDir, entry->pluginFile});
     }
