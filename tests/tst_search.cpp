@@ -54,9 +54,13 @@ void search(QWidget *book, std::function<void(QWidget *)> act)
     QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
 }
 
-// Types text into the search and waits for the matches of it.
+QString statusOf(QWidget *dialog);
+
+// Types text into the search and waits for the matches of it, once the
+// dialog has read the book.
 void typeSearch(QWidget *dialog, const QString &text, const QStringList &expected)
 {
+    QTRY_VERIFY(!statusOf(dialog).contains("wird gelesen"));
     QLineEdit *edit = searchText(dialog);
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Delete);
