@@ -1,10 +1,9 @@
 #include "bookexport.h"
 
 #include "cserverbookstore.h"
+#include "filezillaformat.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QBuffer>
 #include <QSaveFile>
 
 BookEntry ReadCurrentEntry(CServerBookStore &store, int ordinal)
@@ -15,29 +14,61 @@ BookEntry ReadCurrentEntry(CServerBookStore &store, int ordinal)
             store.GetFieldText(QStringLiteral("Plugindateiname"))};
 }
 
+void ForEachEntry(CServerBookStore &store, const std::function<void(const BookEntry &)> &perEntry)
+{
+    int ordinal = 0;
+    BookEntry entry;
+    store.ScanEntries([&](const CServerBookStore::StoredEntry &stored) {
+        entry = {ordinal++, QString::fromUtf8(stored.label), QString::fromUtf8(stored.server),
+                 QString::fromUtf8(stored.startDir), QString::fromUtf8(stored.pluginFile)};
+        perEntry(entry);
+    });
+}
+
 std::vector<BookEntry> ReadBook(CServerBookStore &store)
 {
     std::vector<BookEntry> entries;
-    int ordinal = 0;
-    for (store.MoveFirst(); !store.IsEOF(); store.MoveNext(), ++ordinal)
-        entries.push_back(ReadCurrentEntry(store, ordinal));
+    ForEachEntry(store, [&entries](const BookEntry &entry) { entries.push_back(entry); });
     return entries;
 }
 
-QByteArray BookToJson(const std::vector<BookEntry> &entries)
-{
-    QJsonArray array;
-    for (const BookEntry &entry : entries) {
-        array.append(QJsonObject{{QStringLiteral("ordinal"), entry.ordinal},
-                                 {QStringLiteral("label"), entry.label},
-                                 {QStringLiteral("server"), entry.server},
-                                 {QStringLiteral("startdir"), entry.startDir},
-                                 {QStringLiteral("pluginfile"), entry.pluginFile}});
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
-}
-
 namespace {
+
+// A text as QJsonDocument writes it: quoted, with ", \\ and control
+// characters escaped, everything else as UTF-8.
+void appendJsonString(QByteArray &out, const QString &text)
+{
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    qsizetype plain = 0;  // the start of the run not yet appended
+    const auto appendRun = [&](qsizetype upTo) {
+        if (upTo > plain)
+            out += QStringView(text).mid(plain, upTo - plain).toUtf8();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u >= 0x20 && u != u'"' && u != u'\\')
+            continue;
+        appendRun(i);
+        plain = i + 1;
+        out += '\\';
+        switch (u) {
+        case u'"': out += '"'; break;
+        case u'\\': out += '\\'; break;
+        case u'\b': out += 'b'; break;
+        case u'\f': out += 'f'; break;
+        case u'\n': out += 'n'; break;
+        case u'\r': out += 'r'; break;
+        case u'\t': out += 't'; break;
+        default:
+            out += "u00";
+            out += hex[u >> 4];
+            out += hex[u & 0xF];
+        }
+    }
+    appendRun(text.size());
+    out += '"';
+}
 
 QByteArray csvField(const QString &text)
 {
@@ -54,31 +85,137 @@ QByteArray csvField(const QString &text)
     return field;
 }
 
+QByteArray writtenWhole(CBookWriter::Format format, const std::vector<BookEntry> &entries)
+{
+    QByteArray content;
+    QBuffer buffer(&content);
+    buffer.open(QIODevice::WriteOnly);
+    CBookWriter writer(format, &buffer);
+    for (const BookEntry &entry : entries)
+        writer.Add(entry);
+    writer.Finish();
+    return content;
+}
+
 } // namespace
 
-QByteArray BookToCsv(const std::vector<BookEntry> &entries)
+QString EscapedForLine(QString text)
 {
-    QByteArray csv = "ordinal,label,server,startdir,pluginfile\r\n";
-    for (const BookEntry &entry : entries) {
-        csv += QByteArray::number(entry.ordinal) + ',' + csvField(entry.label) + ',' + csvField(entry.server)
-               + ',' + csvField(entry.startDir) + ',' + csvField(entry.pluginFile) + "\r\n";
+    return text.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('\t'), QLatin1String("\\t"))
+        .replace(QLatin1Char('\r'), QLatin1String("\\r"))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+}
+
+QString NoteIfNotReadable(const BookEntry &entry)
+{
+    for (const QString &text : {entry.label, entry.server, entry.startDir, entry.pluginFile}) {
+        if (text.contains(QChar::ReplacementCharacter))
+            return QStringLiteral("Eintrag %1 \"%2\": enthält Bytes, die kein UTF-8 sind; sie stehen als "
+                                  "\uFFFD in der Datei").arg(entry.ordinal).arg(Printable(entry.label));
     }
-    return csv;
+    return {};
 }
 
 QStringList EntriesNotReadable(const std::vector<BookEntry> &entries)
 {
     QStringList notes;
     for (const BookEntry &entry : entries) {
-        for (const QString &text : {entry.label, entry.server, entry.startDir, entry.pluginFile}) {
-            if (text.contains(QChar::ReplacementCharacter)) {
-                notes << QStringLiteral("Eintrag %1 \"%2\": enthält Bytes, die kein UTF-8 sind; sie stehen als "
-                                        "\uFFFD in der Datei").arg(entry.ordinal).arg(Printable(entry.label));
-                break;
-            }
-        }
+        if (const QString note = NoteIfNotReadable(entry); !note.isEmpty())
+            notes << note;
     }
     return notes;
+}
+
+CBookWriter::CBookWriter(Format format, QIODevice *out) : m_format(format), m_out(out)
+{
+    if (m_format == Format::FileZilla)
+        m_fileZilla = std::make_unique<CFileZillaWriter>(out);
+    else if (m_format == Format::Csv)
+        m_buffer = "ordinal,label,server,startdir,pluginfile\r\n";
+    else if (m_format == Format::Json)
+        m_buffer = "[\n";
+}
+
+CBookWriter::~CBookWriter() = default;
+
+void CBookWriter::Add(const BookEntry &entry)
+{
+    switch (m_format) {
+    case Format::Lines:
+        m_buffer += QByteArray::number(entry.ordinal);
+        for (const QString *text : {&entry.label, &entry.server, &entry.startDir, &entry.pluginFile})
+            m_buffer += '\t' + EscapedForLine(*text).toUtf8();
+        m_buffer += '\n';
+        break;
+    case Format::Csv:
+        m_buffer += QByteArray::number(entry.ordinal) + ',' + csvField(entry.label) + ',' + csvField(entry.server)
+                    + ',' + csvField(entry.startDir) + ',' + csvField(entry.pluginFile) + "\r\n";
+        break;
+    case Format::Json:
+        // As QJsonDocument writes an array of objects: indented, keys in order.
+        if (m_entries)
+            m_buffer += ",\n";
+        m_buffer += "    {\n        \"label\": ";
+        appendJsonString(m_buffer, entry.label);
+        m_buffer += ",\n        \"ordinal\": " + QByteArray::number(entry.ordinal) + ",\n        \"pluginfile\": ";
+        appendJsonString(m_buffer, entry.pluginFile);
+        m_buffer += ",\n        \"server\": ";
+        appendJsonString(m_buffer, entry.server);
+        m_buffer += ",\n        \"startdir\": ";
+        appendJsonString(m_buffer, entry.startDir);
+        m_buffer += "\n    }";
+        break;
+    case Format::FileZilla:
+        m_fileZilla->Add(entry);
+        break;
+    }
+    ++m_entries;
+    if (const QString note = NoteIfNotReadable(entry); !note.isEmpty())
+        m_notes << note;
+    if (m_buffer.size() >= kFlushBytes)
+        flush();
+}
+
+bool CBookWriter::Finish()
+{
+    if (m_format == Format::Json)
+        m_buffer += m_entries ? "\n]\n" : "]\n";
+    if (m_fileZilla)
+        m_fileZilla->Finish();
+    flush();
+    return m_ok;
+}
+
+int CBookWriter::LeftOut() const
+{
+    return m_fileZilla ? m_fileZilla->LeftOut() : 0;
+}
+
+QStringList CBookWriter::Notes() const
+{
+    return m_fileZilla ? m_notes + m_fileZilla->Changed() : m_notes;
+}
+
+void CBookWriter::flush()
+{
+    // A short write is no error yet: the next one says why (a full disk).
+    for (qsizetype done = 0; m_ok && done < m_buffer.size();) {
+        const qint64 now = m_out->write(m_buffer.constData() + done, m_buffer.size() - done);
+        m_ok = now > 0;
+        done += now;
+    }
+    m_buffer.clear();
+}
+
+QByteArray BookToJson(const std::vector<BookEntry> &entries)
+{
+    return writtenWhole(CBookWriter::Format::Json, entries);
+}
+
+QByteArray BookToCsv(const std::vector<BookEntry> &entries)
+{
+    return writtenWhole(CBookWriter::Format::Csv, entries);
 }
 
 bool SaveWhole(const QString &path, const QByteArray &content, QString *error)

@@ -3,14 +3,58 @@
 #include "foreignsite.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QStringList>
+
+#include <functional>
+#include <memory>
 
 class CServerBookStore;
 
-// The store's current row as an entry with ordinal; and every row in cursor
-// order. Throws StoreError.
+// The store's current row as an entry with ordinal; every row in cursor
+// order, one at a time as they are read or all at once. Throws StoreError.
 BookEntry ReadCurrentEntry(CServerBookStore &store, int ordinal);
+void ForEachEntry(CServerBookStore &store, const std::function<void(const BookEntry &)> &perEntry);
 std::vector<BookEntry> ReadBook(CServerBookStore &store);
+
+// Writes entries to out as they are added, in one of the formats the book
+// is exported in, holding none of them: a book of any size takes the same
+// memory. Lines is kelvo-book list's: ordinal, label, server, start
+// directory, plug-in file, separated by tabs, one entry a line
+// (EscapedForLine). FileZilla's format leaves some entries out (LeftOut).
+class CFileZillaWriter;
+class CBookWriter
+{
+public:
+    enum class Format { Lines, Json, Csv, FileZilla };
+    CBookWriter(Format format, QIODevice *out);
+    ~CBookWriter();
+    CBookWriter(const CBookWriter &) = delete;
+    CBookWriter &operator=(const CBookWriter &) = delete;
+
+    void Add(const BookEntry &entry);
+    // Ends the document; false when out did not take all that was written.
+    bool Finish();
+    int LeftOut() const;
+    // One line for each entry written otherwise than the book holds it.
+    QStringList Notes() const;
+
+private:
+    static constexpr qsizetype kFlushBytes = 256 * 1024;
+    void flush();
+
+    Format m_format;
+    QIODevice *m_out;
+    std::unique_ptr<CFileZillaWriter> m_fileZilla;
+    QByteArray m_buffer;
+    int m_entries = 0;
+    QStringList m_notes;
+    bool m_ok = true;
+};
+
+// A text on one line of tab-separated output: backslash, tab, carriage
+// return and line feed written as \\, \t, \r and \n.
+QString EscapedForLine(QString text);
 
 // The book as a JSON array of objects with ordinal, label, server, startdir
 // and pluginfile.
@@ -22,7 +66,9 @@ QByteArray BookToJson(const std::vector<BookEntry> &entries);
 QByteArray BookToCsv(const std::vector<BookEntry> &entries);
 // The entries whose texts hold characters that could not be read (U+FFFD:
 // bytes in the book that are not UTF-8, such as Windows-1252 umlauts): every
-// export shows those in place of the bytes. One line per entry.
+// export shows those in place of the bytes. One line per entry; empty for
+// an entry without.
+QString NoteIfNotReadable(const BookEntry &entry);
 QStringList EntriesNotReadable(const std::vector<BookEntry> &entries);
 
 // Writes content to path whole or not at all: a file already there is

@@ -1,5 +1,6 @@
 #include "filezillaformat.h"
 
+#include <QBuffer>
 #include <QUrl>
 
 #include <algorithm>
@@ -51,7 +52,7 @@ QString located(const QXmlStreamReader &xml, const QString &what)
 class Reader
 {
 public:
-    explicit Reader(const QByteArray &content) : m_xml(content) {}
+    explicit Reader(QIODevice *input) : m_xml(input) {}
 
     ReadResult read()
     {
@@ -200,9 +201,17 @@ bool LooksLikeFileZilla(const QByteArray &content)
     return content.contains("<FileZilla3");
 }
 
+ReadResult ReadFileZilla(QIODevice *input)
+{
+    return Reader(input).read();
+}
+
 ReadResult ReadFileZilla(const QByteArray &content)
 {
-    return Reader(content).read();
+    QBuffer buffer;
+    buffer.setData(content);
+    buffer.open(QIODevice::ReadOnly);
+    return ReadFileZilla(&buffer);
 }
 
 std::optional<QString> DecodeFileZillaPath(const QString &safePath)
@@ -285,66 +294,81 @@ QString withoutControls(const QString &text, bool *removed)
 
 } // namespace
 
+CFileZillaWriter::CFileZillaWriter(QIODevice *out) : m_xml(out)
+{
+    m_xml.setAutoFormatting(true);
+    m_xml.writeStartDocument();
+    m_xml.writeStartElement(QStringLiteral("FileZilla3"));
+    // FileZilla warns about files from versions newer than itself; this one
+    // only uses what FileZilla has read for many years.
+    m_xml.writeAttribute(QStringLiteral("version"), QStringLiteral("3.30.0"));
+    m_xml.writeStartElement(QStringLiteral("Servers"));
+}
+
+void CFileZillaWriter::Add(const BookEntry &entry)
+{
+    const QUrl url(entry.server, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    const int protocol = scheme == QLatin1String("ftp")     ? 0
+                         : scheme == QLatin1String("sftp")  ? 1
+                         : scheme == QLatin1String("http")  ? 2
+                         : scheme == QLatin1String("https") ? 5
+                                                            : -1;
+    if (protocol < 0 || url.host().isEmpty()) {
+        ++m_leftOut;
+        return;
+    }
+    bool removed = false;
+    const QString label = withoutControls(entry.label, &removed);
+    const QString startDir = withoutControls(entry.startDir, &removed);
+    if (removed)
+        m_changed << QStringLiteral("Eintrag %1 \"%2\": Steuerzeichen weggelassen, die FileZillas Datei nicht "
+                                    "aufnehmen kann").arg(entry.ordinal).arg(Printable(entry.label));
+    // Entries keep their order; neighbours in the same folders share them.
+    const QStringList folders = foldersOf(label);
+    qsizetype shared = 0;
+    while (shared < m_open.size() && shared < folders.size() && m_open[shared] == folders[shared])
+        ++shared;
+    for (; m_open.size() > shared; m_open.removeLast())
+        m_xml.writeEndElement();
+    for (; m_open.size() < folders.size(); m_open << folders[m_open.size()]) {
+        m_xml.writeStartElement(QStringLiteral("Folder"));
+        m_xml.writeAttribute(QStringLiteral("expanded"), QStringLiteral("1"));
+        m_xml.writeCharacters(folders[m_open.size()]);
+    }
+    m_xml.writeStartElement(QStringLiteral("Server"));
+    m_xml.writeTextElement(QStringLiteral("Host"), url.host());
+    m_xml.writeTextElement(QStringLiteral("Port"), QString::number(url.port(StandardPort(scheme))));
+    m_xml.writeTextElement(QStringLiteral("Protocol"), QString::number(protocol));
+    m_xml.writeTextElement(QStringLiteral("Type"), QStringLiteral("0"));
+    // Interactive: FileZilla asks for user and password, which the book never keeps.
+    m_xml.writeTextElement(QStringLiteral("Logontype"), QStringLiteral("3"));
+    m_xml.writeTextElement(QStringLiteral("Name"), label.section(QLatin1Char('/'), folders.size()));
+    m_xml.writeTextElement(QStringLiteral("RemoteDir"), EncodeFileZillaPath(startDir));
+    m_xml.writeEndElement();
+}
+
+void CFileZillaWriter::Finish()
+{
+    for (; !m_open.isEmpty(); m_open.removeLast())
+        m_xml.writeEndElement();
+    m_xml.writeEndElement();
+    m_xml.writeEndElement();
+    m_xml.writeEndDocument();
+}
+
 QByteArray WriteFileZilla(const std::vector<BookEntry> &entries, int *leftOut, QStringList *changed)
 {
     QByteArray out;
-    QXmlStreamWriter xml(&out);
-    xml.setAutoFormatting(true);
-    xml.writeStartDocument();
-    xml.writeStartElement(QStringLiteral("FileZilla3"));
-    // FileZilla warns about files from versions newer than itself; this one
-    // only uses what FileZilla has read for many years.
-    xml.writeAttribute(QStringLiteral("version"), QStringLiteral("3.30.0"));
-    xml.writeStartElement(QStringLiteral("Servers"));
-    int skipped = 0;
-    // Entries keep their order; neighbours in the same folders share them.
-    QStringList open;
-    for (const BookEntry &entry : entries) {
-        const QUrl url(entry.server, QUrl::StrictMode);
-        const QString scheme = url.scheme().toLower();
-        const int protocol = scheme == QLatin1String("ftp")     ? 0
-                             : scheme == QLatin1String("sftp")  ? 1
-                             : scheme == QLatin1String("http")  ? 2
-                             : scheme == QLatin1String("https") ? 5
-                                                                : -1;
-        if (protocol < 0 || url.host().isEmpty()) {
-            ++skipped;
-            continue;
-        }
-        bool removed = false;
-        const QString label = withoutControls(entry.label, &removed);
-        const QString startDir = withoutControls(entry.startDir, &removed);
-        if (removed && changed)
-            *changed << QStringLiteral("Eintrag %1 \"%2\": Steuerzeichen weggelassen, die FileZillas Datei nicht "
-                                       "aufnehmen kann").arg(entry.ordinal).arg(Printable(entry.label));
-        const QStringList folders = foldersOf(label);
-        qsizetype shared = 0;
-        while (shared < open.size() && shared < folders.size() && open[shared] == folders[shared])
-            ++shared;
-        for (; open.size() > shared; open.removeLast())
-            xml.writeEndElement();
-        for (; open.size() < folders.size(); open << folders[open.size()]) {
-            xml.writeStartElement(QStringLiteral("Folder"));
-            xml.writeAttribute(QStringLiteral("expanded"), QStringLiteral("1"));
-            xml.writeCharacters(folders[open.size()]);
-        }
-        xml.writeStartElement(QStringLiteral("Server"));
-        xml.writeTextElement(QStringLiteral("Host"), url.host());
-        xml.writeTextElement(QStringLiteral("Port"), QString::number(url.port(StandardPort(scheme))));
-        xml.writeTextElement(QStringLiteral("Protocol"), QString::number(protocol));
-        xml.writeTextElement(QStringLiteral("Type"), QStringLiteral("0"));
-        // Interactive: FileZilla asks for user and password, which the book never keeps.
-        xml.writeTextElement(QStringLiteral("Logontype"), QStringLiteral("3"));
-        xml.writeTextElement(QStringLiteral("Name"), label.section(QLatin1Char('/'), folders.size()));
-        xml.writeTextElement(QStringLiteral("RemoteDir"), EncodeFileZillaPath(startDir));
-        xml.writeEndElement();
-    }
-    for (; !open.isEmpty(); open.removeLast())
-        xml.writeEndElement();
-    xml.writeEndElement();
-    xml.writeEndElement();
-    xml.writeEndDocument();
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    CFileZillaWriter writer(&buffer);
+    for (const BookEntry &entry : entries)
+        writer.Add(entry);
+    writer.Finish();
     if (leftOut)
-        *leftOut = skipped;
+        *leftOut = writer.LeftOut();
+    if (changed)
+        *changed << writer.Changed();
     return out;
 }

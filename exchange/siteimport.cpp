@@ -21,8 +21,10 @@
 
 namespace {
 
-// Larger files are no site lists; reading them would only cost memory.
-constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+// Far larger than any client's site list (FileZilla's file for 100,000
+// sites has about 40 MB); a larger file is no site list. The readers hold
+// only the sites, not the file.
+constexpr qint64 kMaxFileSize = qint64(1) << 30;
 constexpr int kMaxTextChars = CServerBookStore::kMaxTextChars;
 
 // The address scheme a site gets in the book, and the service that serves it.
@@ -61,80 +63,104 @@ QString identityOf(const BookEntry &entry)
     return entry.label + QChar(0) + entry.server + QChar(0) + comparable(entry.startDir) + QChar(0) + entry.pluginFile;
 }
 
-// Reads a site list once, whole: only a regular file (a link to a device or
-// a pipe would read without end, or wait), no larger than kMaxFileSize, and
-// the same file of the same size and time after the reading as before, so
-// that a file its owner rewrites meanwhile is refused instead of imported
-// cut short.
-std::optional<QByteArray> readWhole(const QString &path, QString *error)
+// A site list as its reader reads it: straight from the file, counting the
+// bytes that came (a file that gives more or fewer than its size was
+// changed meanwhile) and telling progress as they come.
+class CountingInput : public QIODevice
 {
+public:
+    CountingInput(int fd, qint64 size, const ReadProgress &progress) : m_size(size), m_progress(progress)
+    {
+        m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle);
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesRead() const { return m_read; }
+    QString problem() const { return m_problem; }
+
+protected:
+    qint64 readData(char *data, qint64 most) override
+    {
+        // One byte past the size at most, so that a file grown meanwhile shows.
+        const qint64 got = m_file.read(data, std::min(most, m_size + 1 - m_read));
+        if (got < 0)
+            m_problem = m_file.errorString();
+        if (got > 0) {
+            m_read += got;
+            if (m_progress)
+                m_progress(m_read, m_size);
+        }
+        return got;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QFile m_file;
+    qint64 m_size;
+    qint64 m_read = 0;
+    const ReadProgress &m_progress;
+    QString m_problem;
+};
+
+// Enough of a file's beginning to tell its format by.
+constexpr qint64 kFormatBytes = 1024 * 1024;
+
+// Reads a site list once, as it comes: only a regular file (a link to a
+// device or a pipe would read without end, or wait), no larger than
+// kMaxFileSize, and the same file of the same size and time after the
+// reading as before, so that a file its owner rewrites meanwhile is refused
+// instead of imported cut short.
+ReadResult readFile(const QString &path, const ReadProgress &progress)
+{
+    const auto failed = [&path](const QString &why) {
+        return ReadResult{{}, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why)};
+    };
     const QByteArray native = QFile::encodeName(path);
     struct stat before {};
-    if (::stat(native.constData(), &before) != 0) {
-        *error = qt_error_string(errno);
-        return std::nullopt;
-    }
-    if (!S_ISREG(before.st_mode)) {
-        *error = QStringLiteral("keine gewöhnliche Datei (ein Gerät, eine Pipe oder ein Ordner)");
-        return std::nullopt;
-    }
-    if (before.st_size > kMaxFileSize) {
-        *error = QStringLiteral("zu groß für eine Liste von Servern");
-        return std::nullopt;
-    }
+    if (::stat(native.constData(), &before) != 0)
+        return failed(qt_error_string(errno));
+    if (!S_ISREG(before.st_mode))
+        return failed(QStringLiteral("keine gewöhnliche Datei (ein Gerät, eine Pipe oder ein Ordner)"));
+    if (before.st_size > kMaxFileSize)
+        return failed(QStringLiteral("zu groß für eine Liste von Servern"));
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = qt_error_string(errno);
-        return std::nullopt;
-    }
+    if (fd < 0)
+        return failed(qt_error_string(errno));
     const auto closer = qScopeGuard([fd] { ::close(fd); });
-    QByteArray content(qsizetype(before.st_size) + 1, Qt::Uninitialized);
-    qsizetype got = 0;
-    for (ssize_t n; got < content.size() && (n = ::read(fd, content.data() + got, size_t(content.size() - got))) != 0;) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *error = qt_error_string(errno);
-            return std::nullopt;
-        }
-        got += n;
+
+    CountingInput input(fd, qint64(before.st_size), progress);
+    const QByteArray head = input.peek(kFormatBytes);
+    ReadResult result;
+    // No site list holds a NUL byte; the XML reader would only call it unexpected.
+    if (const qsizetype nul = head.indexOf('\0'); nul >= 0)
+        result.error = QStringLiteral("Zeile %1: ein Nullbyte (\\x00), das in keiner Serverliste stehen kann")
+                           .arg(head.left(nul).count('\n') + 1);
+    else if (LooksLikeFileZilla(head))
+        result = ReadFileZilla(&input);
+    else if (LooksLikeCyberduck(head))
+        result = ReadCyberduck(input.readAll());
+    else if (LooksLikeWinScp(head))
+        result = ReadWinScp(&input);
+    else
+        result.error = QStringLiteral("kein bekanntes Format (FileZilla, WinSCP oder Cyberduck)");
+    if (!input.problem().isEmpty())
+        return failed(input.problem());
+
+    // What the reader left unread counts too: a file changed meanwhile is
+    // said to be so, whatever its reader made of it.
+    while (!input.atEnd() && !input.read(64 * 1024).isEmpty()) {
     }
-    content.truncate(got);
     struct stat opened {}, again {};
     const auto same = [&before](const struct stat &other) {
         return other.st_dev == before.st_dev && other.st_ino == before.st_ino && other.st_size == before.st_size
                && other.st_mtim.tv_sec == before.st_mtim.tv_sec && other.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
     };
     if (::fstat(fd, &opened) != 0 || ::stat(native.constData(), &again) != 0 || !same(opened) || !same(again)
-        || got != before.st_size) {
-        *error = QStringLiteral("wurde während des Lesens geändert; bitte noch einmal importieren, "
-                                "wenn das Programm, dem sie gehört, fertig ist");
-        return std::nullopt;
-    }
-    return content;
-}
-
-ReadResult readFile(const QString &path)
-{
-    QString why;
-    const std::optional<QByteArray> content = readWhole(path, &why);
-    if (!content)
-        return {{}, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why)};
-    ReadResult result;
-    // No site list holds a NUL byte; the XML reader would only call it unexpected.
-    if (const qsizetype nul = content->indexOf('\0'); nul >= 0)
-        result.error = QStringLiteral("Zeile %1: ein Nullbyte (\\x00), das in keiner Serverliste stehen kann")
-                           .arg(content->left(nul).count('\n') + 1);
-    else if (LooksLikeFileZilla(*content))
-        result = ReadFileZilla(*content);
-    else if (LooksLikeCyberduck(*content))
-        result = ReadCyberduck(*content);
-    else if (LooksLikeWinScp(*content))
-        result = ReadWinScp(*content);
-    else
-        result.error = QStringLiteral("kein bekanntes Format (FileZilla, WinSCP oder Cyberduck)");
+        || input.bytesRead() != before.st_size)
+        return failed(QStringLiteral("wurde während des Lesens geändert; bitte noch einmal importieren, "
+                                     "wenn das Programm, dem sie gehört, fertig ist"));
     if (!result.ok())
-        result.error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), result.error);
+        return failed(result.error);
     return result;
 }
 
@@ -202,16 +228,16 @@ std::vector<QStringList> ImportPlan::rows() const
     return rows;
 }
 
-ReadResult ReadSitesFrom(const QString &path)
+ReadResult ReadSitesFrom(const QString &path, const ReadProgress &progress)
 {
     if (!QFileInfo(path).isDir())
-        return readFile(path);
+        return readFile(path, progress);
     ReadResult all;
     const QDir folder(path);
     // A link that leads nowhere is listed too (System), so that it fails the
     // import by name instead of leaving its site out unsaid.
     for (const QString &name : folder.entryList({QStringLiteral("*.duck")}, QDir::Files | QDir::System, QDir::Name)) {
-        ReadResult one = readFile(folder.filePath(name));
+        ReadResult one = readFile(folder.filePath(name), progress);
         if (!one.ok())
             return one;
         std::move(one.sites.begin(), one.sites.end(), std::back_inserter(all.sites));
@@ -219,11 +245,11 @@ ReadResult ReadSitesFrom(const QString &path)
     return all;
 }
 
-ReadResult ReadSites(const QStringList &paths)
+ReadResult ReadSites(const QStringList &paths, const ReadProgress &progress)
 {
     ReadResult all;
     for (const QString &path : paths) {
-        ReadResult read = ReadSitesFrom(path);
+        ReadResult read = ReadSitesFrom(path, progress);
         if (!read.ok())
             return read;
         std::move(read.sites.begin(), read.sites.end(), std::back_inserter(all.sites));

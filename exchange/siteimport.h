@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 #include <vector>
@@ -46,9 +47,11 @@ std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<
 // Reads sites from FileZilla, WinSCP and Cyberduck files, recognised by their
 // content, and from folders of Cyberduck bookmarks. An error names the file
 // and, where it can, the line. Only regular files are read, each once.
-ReadResult ReadSitesFrom(const QString &path);
+// progress hears, as a file is read, the bytes read of it and its size.
+using ReadProgress = std::function<void(qint64 done, qint64 total)>;
+ReadResult ReadSitesFrom(const QString &path, const ReadProgress &progress = {});
 // The sites of every path, or the first error.
-ReadResult ReadSites(const QStringList &paths);
+ReadResult ReadSites(const QStringList &paths, const ReadProgress &progress = {});
 
 // What importing sites into a book holding book would do: each site becomes
 // an entry with a worker that serves its protocol, or is skipped with its

@@ -1,5 +1,6 @@
 #include "winscpformat.h"
 
+#include <QBuffer>
 #include <QHash>
 #include <QList>
 #include <QStringDecoder>
@@ -92,13 +93,20 @@ bool LooksLikeWinScp(const QByteArray &content)
 
 ReadResult ReadWinScp(const QByteArray &content)
 {
+    QBuffer buffer;
+    buffer.setData(content);
+    buffer.open(QIODevice::ReadOnly);
+    return ReadWinScp(&buffer);
+}
+
+ReadResult ReadWinScp(QIODevice *input)
+{
     ReadResult result;
     std::vector<Session> sessions;
     // The session whose keys follow; none in other sections.
     qsizetype current = -1;
-    const QList<QByteArray> lines = content.split('\n');
-    for (qsizetype number = 1; number <= lines.size(); ++number) {
-        QByteArray line = lines[number - 1].trimmed();
+    for (qsizetype number = 1; !input->atEnd(); ++number) {
+        QByteArray line = input->readLine().trimmed();
         if (number == 1 && line.startsWith(kUtf8Bom))
             line = line.mid(kUtf8Bom.size());
         if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))

@@ -634,7 +634,7 @@ qint64 CServerBookStore::Append(const QString &label, const QString &server, con
                                 const QString &pluginFile)
 {
     WriteTransaction transaction(*this);
-    const qint64 rowid = appendRow({label, server, startDir, pluginFile});
+    const qint64 rowid = appendRows({{label, server, startDir, pluginFile}});
     transaction.commit();
     // A new row normally comes last in rowid order, and the listing takes it
     // in; one that does not retires the listing.
@@ -649,8 +649,7 @@ qint64 CServerBookStore::Append(const QString &label, const QString &server, con
 void CServerBookStore::AppendAll(const std::vector<QStringList> &rows)
 {
     WriteTransaction transaction(*this);
-    for (const QStringList &row : rows)
-        appendRow(row);
+    appendRows(rows);
     transaction.commit();
     m_haveRows = false;
     m_rowLoaded = false;
@@ -661,26 +660,38 @@ void CServerBookStore::AppendChosen(const std::function<std::vector<QStringList>
     WriteTransaction transaction(*this);
     // What choose reads is read now, inside the transaction.
     scan("rowid", [](sqlite3_stmt *) {});
-    const std::vector<QStringList> rows = choose();
-    for (const QStringList &row : rows)
-        appendRow(row);
+    appendRows(choose());
     transaction.commit();
     m_haveRows = false;
     m_rowLoaded = false;
 }
 
-// The row is first stored empty and then filled, as other programs on the
+// Each row is first stored empty and then filled, as other programs on the
 // same file expect; the caller's transaction keeps an empty row from staying.
-qint64 CServerBookStore::appendRow(const QStringList &texts)
+// The two statements are prepared once for all rows. Returns the last rowid.
+qint64 CServerBookStore::appendRows(const std::vector<QStringList> &rows)
 {
-    QSqlQuery insert = query(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable));
-    exec(insert);
-    const qint64 rowid = insert.lastInsertId().toLongLong();
-    QSqlQuery fill = query(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(kTable, kSetFields));
-    for (qsizetype i = 0; i < 4; ++i)
-        fill.addBindValue(texts.value(i));
-    fill.addBindValue(rowid);
-    exec(fill);
+    const Statement insert = prepare(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable).toUtf8());
+    const Statement fill = prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(kTable, kSetFields).toUtf8());
+    qint64 rowid = -1;
+    for (const QStringList &texts : rows) {
+        if (sqlite3_step(insert.get()) != SQLITE_DONE)
+            failEngine();
+        sqlite3_reset(insert.get());
+        rowid = sqlite3_last_insert_rowid(sqliteHandle());
+        for (int i = 0; i < 4; ++i) {
+            // A text that was never given is stored as NULL, as Qt's driver binds it.
+            const QString text = texts.value(i);
+            if (text.isNull())
+                sqlite3_bind_null(fill.get(), i + 1);
+            else
+                sqlite3_bind_text16(fill.get(), i + 1, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        }
+        sqlite3_bind_int64(fill.get(), 5, rowid);
+        if (sqlite3_step(fill.get()) != SQLITE_DONE)
+            failEngine();
+        sqlite3_reset(fill.get());
+    }
     return rowid;
 }
 

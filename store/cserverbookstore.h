@@ -188,7 +188,7 @@ private:
     void backUpOnce();
     void backUp();
     void rotateBackupsOnce();
-    qint64 appendRow(const QStringList &texts);
+    qint64 appendRows(const std::vector<QStringList> &rows);
     bool changeRow(const QString &statement, const QStringList &values, const RowSnapshot &row);
     bool fileReplaced() const;
     QStringList columnsOf(const char *schema);
