@@ -6,6 +6,9 @@
 #include <QBuffer>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <charconv>
+
 BookEntry ReadCurrentEntry(CServerBookStore &store, int ordinal)
 {
     return {ordinal, store.GetFieldText(QStringLiteral("Bezeichnung")),
@@ -42,8 +45,17 @@ void appendJsonString(QByteArray &out, const QString &text)
     out += '"';
     qsizetype plain = 0;  // the start of the run not yet appended
     const auto appendRun = [&](qsizetype upTo) {
-        if (upTo > plain)
-            out += QStringView(text).mid(plain, upTo - plain).toUtf8();
+        if (upTo <= plain)
+            return;
+        const QStringView run = QStringView(text).mid(plain, upTo - plain);
+        // Plain ASCII, nearly every text, goes in as it is.
+        if (std::all_of(run.begin(), run.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+            const qsizetype at = out.size();
+            out.resize(at + run.size());
+            std::transform(run.begin(), run.end(), out.data() + at, [](QChar c) { return char(c.unicode()); });
+        } else {
+            out += run.toUtf8();
+        }
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t u = text[i].unicode();
@@ -99,12 +111,25 @@ QByteArray writtenWhole(CBookWriter::Format format, const std::vector<BookEntry>
 
 } // namespace
 
-QString EscapedForLine(QString text)
+void AppendEscapedForLine(QByteArray &out, const QString &text)
 {
-    return text.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('\t'), QLatin1String("\\t"))
-        .replace(QLatin1Char('\r'), QLatin1String("\\r"))
-        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    // Byte by byte: in UTF-8 no byte of a longer character is ASCII.
+    for (const char c : text.toUtf8()) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        default: out += c;
+        }
+    }
+}
+
+QString EscapedForLine(const QString &text)
+{
+    QByteArray escaped;
+    AppendEscapedForLine(escaped, text);
+    return QString::fromUtf8(escaped);
 }
 
 QString NoteIfNotReadable(const BookEntry &entry)
@@ -129,6 +154,7 @@ QStringList EntriesNotReadable(const std::vector<BookEntry> &entries)
 
 CBookWriter::CBookWriter(Format format, QIODevice *out) : m_format(format), m_out(out)
 {
+    m_buffer.reserve(kFlushBytes + 4096);
     if (m_format == Format::FileZilla)
         m_fileZilla = std::make_unique<CFileZillaWriter>(out);
     else if (m_format == Format::Csv)
@@ -141,16 +167,24 @@ CBookWriter::~CBookWriter() = default;
 
 void CBookWriter::Add(const BookEntry &entry)
 {
+    char number[16];
+    const QByteArrayView ordinal(number, std::to_chars(number, number + sizeof number, entry.ordinal).ptr - number);
     switch (m_format) {
     case Format::Lines:
-        m_buffer += QByteArray::number(entry.ordinal);
-        for (const QString *text : {&entry.label, &entry.server, &entry.startDir, &entry.pluginFile})
-            m_buffer += '\t' + EscapedForLine(*text).toUtf8();
+        m_buffer += ordinal;
+        for (const QString *text : {&entry.label, &entry.server, &entry.startDir, &entry.pluginFile}) {
+            m_buffer += '\t';
+            AppendEscapedForLine(m_buffer, *text);
+        }
         m_buffer += '\n';
         break;
     case Format::Csv:
-        m_buffer += QByteArray::number(entry.ordinal) + ',' + csvField(entry.label) + ',' + csvField(entry.server)
-                    + ',' + csvField(entry.startDir) + ',' + csvField(entry.pluginFile) + "\r\n";
+        m_buffer += ordinal;
+        for (const QString *text : {&entry.label, &entry.server, &entry.startDir, &entry.pluginFile}) {
+            m_buffer += ',';
+            m_buffer += csvField(*text);
+        }
+        m_buffer += "\r\n";
         break;
     case Format::Json:
         // As QJsonDocument writes an array of objects: indented, keys in order.
@@ -158,7 +192,9 @@ void CBookWriter::Add(const BookEntry &entry)
             m_buffer += ",\n";
         m_buffer += "    {\n        \"label\": ";
         appendJsonString(m_buffer, entry.label);
-        m_buffer += ",\n        \"ordinal\": " + QByteArray::number(entry.ordinal) + ",\n        \"pluginfile\": ";
+        m_buffer += ",\n        \"ordinal\": ";
+        m_buffer += ordinal;
+        m_buffer += ",\n        \"pluginfile\": ";
         appendJsonString(m_buffer, entry.pluginFile);
         m_buffer += ",\n        \"server\": ";
         appendJsonString(m_buffer, entry.server);
@@ -205,7 +241,8 @@ void CBookWriter::flush()
         m_ok = now > 0;
         done += now;
     }
-    m_buffer.clear();
+    // Emptied, not freed: the next entries fill the same memory.
+    m_buffer.truncate(0);
 }
 
 QByteArray BookToJson(const std::vector<BookEntry> &entries)

@@ -53,8 +53,9 @@ private:
 };
 
 // A text on one line of tab-separated output: backslash, tab, carriage
-// return and line feed written as \\, \t, \r and \n.
-QString EscapedForLine(QString text);
+// return and line feed written as \\, \t, \r and \n; appended as UTF-8.
+QString EscapedForLine(const QString &text);
+void AppendEscapedForLine(QByteArray &out, const QString &text);
 
 // The book as a JSON array of objects with ordinal, label, server, startdir
 // and pluginfile.

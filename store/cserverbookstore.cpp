@@ -936,6 +936,14 @@ void CServerBookStore::ScanEntries(const std::function<void(const StoredEntry &)
     m_pos = qsizetype(m_rowids.size());
 }
 
+qint64 CServerBookStore::CountRows()
+{
+    const Statement statement = prepare(QStringLiteral("SELECT count(*) FROM %1").arg(kTable).toUtf8());
+    if (sqlite3_step(statement.get()) != SQLITE_ROW)
+        failEngine();
+    return sqlite3_column_int64(statement.get(), 0);
+}
+
 bool CServerBookStore::ListingCurrent()
 {
     return m_haveRows && dataVersion() == m_listedVersion;

@@ -165,6 +165,8 @@ public:
         QByteArrayView label, server, startDir, pluginFile;
     };
     void ScanEntries(const std::function<void(const StoredEntry &)> &perRow);
+    // How many rows the table has now.
+    qint64 CountRows();
     // Whether the last listing still covers the table exactly: the store's own
     // changes since were taken into it (a new row at the end, a deleted one
     // left out, ordinals after it one less) and no other program committed.

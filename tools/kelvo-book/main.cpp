@@ -11,11 +11,17 @@
 #include "storeerror.h"
 
 #include "pluginfolders.h"
+#include "progress.h"
 #include "toolsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -33,7 +39,7 @@ const char *const kUsageText =
     "                  [--startdir TEXT] [--pluginfile TEXT] [--expect-label TEXT]\n"
     "       kelvo-book [--plugin-dir DIR] backups\n"
     "       kelvo-book [--plugin-dir DIR] restore [--dry-run] NAME\n"
-    "       kelvo-book [--plugin-dir DIR] import [--dry-run] [--keep-unmatched] FILE...\n"
+    "       kelvo-book [--plugin-dir DIR] import [--dry-run] [--keep-unmatched] [--json] FILE...\n"
     "       kelvo-book [--plugin-dir DIR] export --format filezilla|json|csv [FILE]\n"
     "\n"
     "list prints one line per entry: ordinal, label, server, start directory and\n"
@@ -58,7 +64,9 @@ const char *const kUsageText =
     "(.duck files or a folder of them) site lists, recognised by their content,\n"
     "and adds their sites in one step: each gets a loaded publishing worker for\n"
     "its protocol, or is skipped with the reason (--keep-unmatched stores it\n"
-    "without a worker). Credentials are never imported. --dry-run changes nothing.\n"
+    "without a worker). Credentials are never imported. --dry-run changes nothing;\n"
+    "--json prints each site's outcome as a JSON array instead of lines.\n"
+    "On a terminal, list, export and import show their progress on stderr.\n"
     "export writes the book for FileZilla, as JSON (as list --json) or as CSV.\n";
 
 // Wrong usage: says which word was wrong, then how the tool is called.
@@ -93,53 +101,102 @@ struct CommandArgs {
     }
 };
 
-// Keeps every entry on one line of tab-separated output.
-QString escaped(QString text)
-{
-    return text.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('\t'), QLatin1String("\\t"))
-        .replace(QLatin1Char('\r'), QLatin1String("\\r"))
-        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
-}
-
 void printLine(const BookEntry &entry)
 {
-    out() << entry.ordinal << '\t' << escaped(entry.label) << '\t' << escaped(entry.server) << '\t'
-          << escaped(entry.startDir) << '\t' << escaped(entry.pluginFile) << '\n';
+    out() << entry.ordinal << '\t' << EscapedForLine(entry.label) << '\t' << EscapedForLine(entry.server) << '\t'
+          << EscapedForLine(entry.startDir) << '\t' << EscapedForLine(entry.pluginFile) << '\n';
+}
+
+// Writes entries as feed hands them over: to standard output as they come,
+// or to target whole or not at all. An export (tellChanges) says on
+// standard error what the format left out or shows otherwise than the book
+// holds it.
+int writeEntries(CBookWriter::Format format, const QString &target, bool tellChanges,
+                 const std::function<void(CBookWriter &)> &feed)
+{
+    flushOutput();
+    QFile standardOutput;
+    QSaveFile file(target);
+    QIODevice *device = &file;
+    if (target.isEmpty()) {
+        standardOutput.open(stdout, QIODevice::WriteOnly);
+        device = &standardOutput;
+    } else if (!file.open(QIODevice::WriteOnly)) {
+        err() << "kelvo-book: " << target << ": " << file.errorString() << "; nichts wurde geschrieben." << Qt::endl;
+        return 1;
+    }
+    CBookWriter writer(format, device);
+    feed(writer);
+    bool written = writer.Finish();
+    if (tellChanges && writer.LeftOut())
+        err() << "kelvo-book: " << writer.LeftOut()
+              << " Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen." << Qt::endl;
+    for (const QString &note : tellChanges ? writer.Notes() : QStringList())
+        err() << "kelvo-book: " << note << Qt::endl;
+    if (target.isEmpty()) {
+        if (written && standardOutput.flush())
+            return 0;
+        err() << "kelvo-book: Die Ausgabe konnte nicht geschrieben werden." << Qt::endl;
+        return 1;
+    }
+    if (written && file.commit())
+        return 0;
+    err() << "kelvo-book: " << target << ": " << file.errorString() << "; nichts wurde geschrieben." << Qt::endl;
+    return 1;
+}
+
+// Every entry, as it is read, with progress on a terminal.
+void feedBook(CServerBookStore &store, CBookWriter &writer)
+{
+    const qint64 total = store.CountRows();
+    CProgress progress(QStringLiteral("Einträge"), QStringLiteral("Einträge"));
+    qint64 done = 0;
+    ForEachEntry(store, [&](const BookEntry &entry) {
+        writer.Add(entry);
+        progress.Show(++done, std::max(done, total));
+    });
 }
 
 int list(CServerBookStore &store, bool json)
 {
-    const std::vector<BookEntry> entries = ReadBook(store);
-    if (json) {
-        out() << BookToJson(entries);
-        return 0;
-    }
-    for (const BookEntry &entry : entries)
-        printLine(entry);
-    return 0;
+    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, false,
+                        [&store](CBookWriter &writer) { feedBook(store, writer); });
 }
 
 int findEntries(CServerBookStore &store, const QString &text, bool json)
 {
     // The search's reading is a listing: the nth entry read has ordinal n.
     const CEntrySearch search = CEntrySearch::Read(store);
-    std::vector<BookEntry> found;
-    for (const int index : search.Find(text).first) {
-        if (const auto entry = store.EntryWithRowId(search.RowIdAt(index)))
-            found.push_back({index, entry->label, entry->server, entry->startDir, entry->pluginFile});
+    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, false, [&](CBookWriter &writer) {
+        for (const int index : search.Find(text).first) {
+            if (const auto entry = store.EntryWithRowId(search.RowIdAt(index)))
+                writer.Add({index, entry->label, entry->server, entry->startDir, entry->pluginFile});
+        }
+    });
+}
+
+// Each site's outcome as JSON, for scripts: whether it was imported, the
+// entry it became or the site's label with the reason it was skipped.
+QByteArray outcomesAsJson(const ImportPlan &plan)
+{
+    QJsonArray outcomes;
+    for (const ImportItem &item : plan.items) {
+        QJsonObject outcome{{QStringLiteral("imported"), item.imported},
+                            {QStringLiteral("label"), item.imported ? item.entry.label : item.site.label}};
+        if (item.imported) {
+            outcome.insert(QStringLiteral("server"), item.entry.server);
+            outcome.insert(QStringLiteral("startdir"), item.entry.startDir);
+            outcome.insert(QStringLiteral("pluginfile"), item.entry.pluginFile);
+        } else {
+            outcome.insert(QStringLiteral("reason"), item.reason);
+        }
+        outcomes.append(outcome);
     }
-    if (json) {
-        out() << BookToJson(found);
-        return 0;
-    }
-    for (const BookEntry &entry : found)
-        printLine(entry);
-    return 0;
+    return QJsonDocument(outcomes).toJson(QJsonDocument::Indented);
 }
 
 int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths, bool dryRun,
-                bool keepUnmatched)
+                bool keepUnmatched, bool json)
 {
     QString why;
     const auto host = CPluginHost::Open(folders.dir, &why, folders.shared);
@@ -150,7 +207,11 @@ int importSites(CServerBookStore &store, const PluginFolders &folders, const QSt
     std::vector<WorkerInfo> workers;
     for (const auto &worker : host->Plugins()->PublishingWorkers())
         workers.push_back({worker.fileName, worker.service});
-    const ReadResult read = ReadSites(paths);
+    ReadResult read;
+    {
+        CProgress progress(QStringLiteral("Serverlisten gelesen"), QStringLiteral("MB"), 1024 * 1024);
+        read = ReadSites(paths, [&progress](qint64 done, qint64 total) { progress.Show(done, total); });
+    }
     if (!read.ok()) {
         err() << "kelvo-book: " << read.error << "; nichts wurde importiert." << Qt::endl;
         return 1;
@@ -166,12 +227,19 @@ int importSites(CServerBookStore &store, const PluginFolders &folders, const QSt
         choose();
     else
         store.AppendChosen(choose);
+    if (json) {
+        flushOutput();
+        const QByteArray outcomes = outcomesAsJson(plan);
+        std::fwrite(outcomes.constData(), 1, size_t(outcomes.size()), stdout);
+        return 0;
+    }
     for (const ImportItem &item : plan.items) {
         if (item.imported)
-            out() << "importiert\t" << escaped(item.entry.label) << '\t' << escaped(item.entry.server) << '\t'
-                  << escaped(item.entry.startDir) << '\t' << escaped(item.entry.pluginFile) << '\n';
+            out() << "importiert\t" << EscapedForLine(item.entry.label) << '\t' << EscapedForLine(item.entry.server)
+                  << '\t' << EscapedForLine(item.entry.startDir) << '\t' << EscapedForLine(item.entry.pluginFile)
+                  << '\n';
         else
-            out() << "übersprungen\t" << escaped(item.site.label) << '\t' << escaped(item.reason) << '\n';
+            out() << "übersprungen\t" << EscapedForLine(item.site.label) << '\t' << EscapedForLine(item.reason) << '\n';
     }
     out() << plan.importedCount() << " importiert, " << plan.items.size() - size_t(plan.importedCount())
           << " übersprungen" << (dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
@@ -180,34 +248,10 @@ int importSites(CServerBookStore &store, const PluginFolders &folders, const QSt
 
 int exportBook(CServerBookStore &store, const QString &format, const QString &target)
 {
-    const std::vector<BookEntry> entries = ReadBook(store);
-    QByteArray content;
-    // What the file shows otherwise than the book holds it, entry by entry.
-    QStringList changed = EntriesNotReadable(entries);
-    if (format == QLatin1String("json")) {
-        content = BookToJson(entries);
-    } else if (format == QLatin1String("csv")) {
-        content = BookToCsv(entries);
-    } else {
-        int leftOut = 0;
-        content = WriteFileZilla(entries, &leftOut, &changed);
-        if (leftOut)
-            err() << "kelvo-book: " << leftOut
-                  << " Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen." << Qt::endl;
-    }
-    for (const QString &note : std::as_const(changed))
-        err() << "kelvo-book: " << note << Qt::endl;
-    if (target.isEmpty()) {
-        out().flush();
-        std::fwrite(content.constData(), 1, size_t(content.size()), stdout);
-        return 0;
-    }
-    QString why;
-    if (!SaveWhole(target, content, &why)) {
-        err() << "kelvo-book: " << target << ": " << why << "; nichts wurde geschrieben." << Qt::endl;
-        return 1;
-    }
-    return 0;
+    const CBookWriter::Format chosen = format == QLatin1String("json") ? CBookWriter::Format::Json
+                                       : format == QLatin1String("csv") ? CBookWriter::Format::Csv
+                                                                        : CBookWriter::Format::FileZilla;
+    return writeEntries(chosen, target, true, [&store](CBookWriter &writer) { feedBook(store, writer); });
 }
 
 // Refuses texts the dialogs could not hold either.
@@ -216,7 +260,7 @@ bool textsFit(const QStringList &texts)
     for (const QString &text : texts) {
         if (text.size() > CServerBookStore::kMaxTextChars) {
             err() << "kelvo-book: Texte dürfen höchstens " << CServerBookStore::kMaxTextChars
-                  << " Zeichen lang sein; dieser hat " << text.size() << ": " << escaped(text.left(40))
+                  << " Zeichen lang sein; dieser hat " << text.size() << ": " << EscapedForLine(text.left(40))
                   << "…" << Qt::endl;
             return false;
         }
@@ -236,8 +280,8 @@ std::optional<BookEntry> entryToChange(CServerBookStore &store, int ordinal, con
     }
     const BookEntry entry = ReadCurrentEntry(store, ordinal);
     if (expected && *expected != entry.label) {
-        err() << "kelvo-book: Eintrag " << ordinal << " heißt \"" << escaped(entry.label) << "\", nicht \""
-              << escaped(*expected) << "\"; nichts wurde " << done << '.' << Qt::endl;
+        err() << "kelvo-book: Eintrag " << ordinal << " heißt \"" << EscapedForLine(entry.label) << "\", nicht \""
+              << EscapedForLine(*expected) << "\"; nichts wurde " << done << '.' << Qt::endl;
         return std::nullopt;
     }
     return entry;
@@ -295,7 +339,7 @@ int listBackups(const QString &file)
         }
         out() << backup.name << '\t' << backup.made.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << '\t'
               << (backup.complete() ? QString::number(backup.entries) : QStringLiteral("-")) << '\t'
-              << escaped(difference) << '\n';
+              << EscapedForLine(difference) << '\n';
     }
     if (!bookProblem.isEmpty())
         err() << "kelvo-book: nicht verglichen: " << bookProblem << Qt::endl;
@@ -320,7 +364,7 @@ int restore(CServerBookStore &store, const QString &file, const QString &name, b
     const CBookBackups backups(file);
     const QString path = backups.PathOf(name);
     if (path.isEmpty()) {
-        err() << "kelvo-book: Es gibt keine Sicherung \"" << escaped(name) << "\" (siehe kelvo-book backups)."
+        err() << "kelvo-book: Es gibt keine Sicherung \"" << EscapedForLine(name) << "\" (siehe kelvo-book backups)."
               << Qt::endl;
         return 1;
     }
@@ -329,7 +373,7 @@ int restore(CServerBookStore &store, const QString &file, const QString &name, b
         if (!checked.complete())
             throw StoreError::InBackup(path, checked.problem);
         const auto difference = backups.Compare(name, [](CBookBackups::Change change, const QString &label) {
-            out() << changeWord(change) << '\t' << escaped(label) << '\n';
+            out() << changeWord(change) << '\t' << EscapedForLine(label) << '\n';
         });
         out() << difference.Summary() << " (Probelauf: nichts wurde geändert)\n";
         return 0;
@@ -381,7 +425,7 @@ const QHash<QString, CommandOptions> &commandOptions()
         {"delete", {{"label"}, {}}},
         {"backups", {}},
         {"restore", {{}, {"dry-run"}}},
-        {"import", {{}, {"dry-run", "keep-unmatched"}}},
+        {"import", {{}, {"dry-run", "keep-unmatched", "json"}}},
         {"export", {{"format"}, {}}},
     };
     return options;
@@ -457,7 +501,7 @@ int run(const PluginFolders &folders, const QStringList &words)
     if (command == QLatin1String("delete"))
         return deleteEntry(store, *ordinalOf(positional[0]), optionalValue(args, "label"));
     if (command == QLatin1String("import"))
-        return importSites(store, folders, positional, flag("dry-run"), flag("keep-unmatched"));
+        return importSites(store, folders, positional, flag("dry-run"), flag("keep-unmatched"), flag("json"));
     return exportBook(store, args.values.value(QStringLiteral("format")), positional.value(0));
 }
 
