@@ -75,6 +75,12 @@ public:
         open(QIODevice::ReadOnly);
     }
     bool isSequential() const override { return true; }
+    // A sequential device is at its end when nothing is buffered and no
+    // more can come: only once the file said so.
+    qint64 bytesAvailable() const override
+    {
+        return QIODevice::bytesAvailable() + (m_atFileEnd ? 0 : std::max<qint64>(m_size - m_read, 1));
+    }
     qint64 bytesRead() const { return m_read; }
     QString problem() const { return m_problem; }
 
@@ -85,6 +91,8 @@ protected:
         const qint64 got = m_file.read(data, std::min(most, m_size + 1 - m_read));
         if (got < 0)
             m_problem = m_file.errorString();
+        if (got < 0 || (got == 0 && most > 0))
+            m_atFileEnd = true;
         if (got > 0) {
             m_read += got;
             if (m_progress)
@@ -98,6 +106,7 @@ private:
     QFile m_file;
     qint64 m_size;
     qint64 m_read = 0;
+    bool m_atFileEnd = false;
     const ReadProgress &m_progress;
     QString m_problem;
 };

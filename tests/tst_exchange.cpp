@@ -6,6 +6,9 @@
 #include "winscpformat.h"
 
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScopeGuard>
@@ -60,6 +63,9 @@ private slots:
     void cyberduckFolderIsAllOrNothing();
     void deeplyNestedFoldersAreRefused();
     void onlyRegularFilesAreRead();
+    void largeListsAreReadWhole_data();
+    void largeListsAreReadWhole();
+    void jsonIsWhatQtWrites();
     void credentialsNeverReachTheBook();
     void malformedInputIsRefused_data();
     void malformedInputIsRefused();
@@ -270,6 +276,69 @@ void tst_Exchange::onlyRegularFilesAreRead()
 
 // Neither a host with user and password in it, nor a session named after
 // its user, puts either into the book.
+// Lists far beyond the part read to tell the format (1 MiB), and beyond
+// the readers' buffers, come in whole.
+void tst_Exchange::largeListsAreReadWhole_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QByteArray>("site");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::newRow("FileZilla") << QByteArray("<?xml version=\"1.0\"?>\n<FileZilla3><Servers>\n")
+                               << QByteArray("<Server><Host>h%1.example.com</Host><Protocol>0</Protocol>"
+                                             "<Name>Seite %1</Name><Comments>%2</Comments></Server>\n")
+                               << QByteArray("</Servers></FileZilla3>\n");
+    QTest::newRow("WinSCP") << QByteArray()
+                            << QByteArray("[Sessions\\Seite%20%1]\nHostName=h%1.example.com\nFSProtocol=5\n"
+                                          "Note=%2\n\n")
+                            << QByteArray();
+}
+
+void tst_Exchange::largeListsAreReadWhole()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, site);
+    QFETCH(QByteArray, tail);
+    QTemporaryDir dir;
+    QFile list(dir.filePath("sites"));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write(head);
+    constexpr int kSites = 30000;
+    const QByteArray filler(60, 'x');
+    for (int i = 0; i < kSites; ++i)
+        list.write(QByteArray(site).replace("%1", QByteArray::number(i)).replace("%2", filler));
+    list.write(tail);
+    list.close();
+    QVERIFY(list.size() > 3 * 1024 * 1024);
+    qint64 reported = 0;
+    const ReadResult read = ReadSitesFrom(list.fileName(), [&reported](qint64 done, qint64 total) {
+        QVERIFY(done <= total);
+        reported = done;
+    });
+    QVERIFY2(read.ok(), qPrintable(read.error));
+    QCOMPARE(read.sites.size(), size_t(kSites));
+    QCOMPARE(read.sites.back().host, QStringLiteral("h%1.example.com").arg(kSites - 1));
+    QCOMPARE(reported, list.size());
+}
+
+// The streamed JSON is byte for byte what QJsonDocument writes, for texts
+// with every kind of character JSON escapes or carries.
+void tst_Exchange::jsonIsWhatQtWrites()
+{
+    const QString tricky = QStringLiteral("\"\\/\b\f\n\r\t\x01\x1f\x7f äß € 😀 \uFFFD \u2028 ") + QChar(0);
+    const std::vector<BookEntry> books[] = {
+        {},
+        {{0, "Größe", "ftp://h/ä", "/ä", "FtpWorker.so"}},
+        {{0, tricky, tricky.left(5), QString(), tricky.mid(10)}, {1, "", "", "", ""}, {2, "x", "y", "z", "w"}},
+    };
+    for (const std::vector<BookEntry> &entries : books) {
+        QJsonArray array;
+        for (const BookEntry &entry : entries)
+            array.append(QJsonObject{{"ordinal", entry.ordinal}, {"label", entry.label}, {"server", entry.server},
+                                     {"startdir", entry.startDir}, {"pluginfile", entry.pluginFile}});
+        QCOMPARE(BookToJson(entries), QJsonDocument(array).toJson(QJsonDocument::Indented));
+    }
+}
+
 void tst_Exchange::credentialsNeverReachTheBook()
 {
     QTemporaryDir dir;
