@@ -65,9 +65,9 @@ Run measured(const QStringList &argv, const QString &outFile)
         siginfo_t info {};
         waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT);
         run.ms = double(clock.nsecsElapsed()) / 1e6;
-        QFile status(QStringLiteral("/proc/%1/status").arg(child));
-        if (status.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : status.readAll().split('\n')) {
+        QFile procStatus(QStringLiteral("/proc/%1/status").arg(child));
+        if (procStatus.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : procStatus.readAll().split('\n')) {
                 if (line.startsWith("VmHWM:"))
                     run.peakMb = line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
             }
