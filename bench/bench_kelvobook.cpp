@@ -41,10 +41,16 @@ struct Run {
 };
 
 // Runs argv with standard output to outFile; its wall time and peak memory.
+// The child is started by GNU time, whose own child's peak it reports: the
+// peak of a process this large spawned itself would count this one's pages.
 Run measured(const QStringList &argv, const QString &outFile)
 {
+    const QString peakFile = outFile + ".peak";
+    QStringList command{QStringLiteral("/usr/bin/time"), QStringLiteral("-f"), QStringLiteral("%M"),
+                        QStringLiteral("-o"), peakFile};
+    command += argv;
     std::vector<QByteArray> words;
-    for (const QString &word : argv)
+    for (const QString &word : command)
         words.push_back(word.toLocal8Bit());
     std::vector<char *> pointers;
     for (QByteArray &word : words)
@@ -59,21 +65,13 @@ Run measured(const QStringList &argv, const QString &outFile)
     clock.start();
     pid_t child = 0;
     Run run;
-    if (posix_spawnp(&child, pointers[0], &actions, nullptr, pointers.data(), environ) == 0) {
-        // The child's own high-water mark, read before it is reaped: the
-        // rusage of a spawned child counts this process's memory too.
-        siginfo_t info {};
-        waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT);
-        run.ms = double(clock.nsecsElapsed()) / 1e6;
-        QFile procStatus(QStringLiteral("/proc/%1/status").arg(child));
-        if (procStatus.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : procStatus.readAll().split('\n')) {
-                if (line.startsWith("VmHWM:"))
-                    run.peakMb = line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
-            }
-        }
+    if (posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ) == 0) {
         int status = 0;
         waitpid(child, &status, 0);
+        run.ms = double(clock.nsecsElapsed()) / 1e6;
+        QFile peak(peakFile);
+        if (peak.open(QIODevice::ReadOnly))
+            run.peakMb = peak.readAll().trimmed().toDouble() / 1024;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             QTextStream(stderr) << "failed: " << argv.join(' ') << Qt::endl;
     }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -47,6 +48,9 @@ std::optional<QString> unescape(const QByteArray &escaped, QString *why)
         }
         return text;
     }
+    // Plain ASCII, nearly every value, reads the same in every code page.
+    if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     QStringDecoder windows1252("windows-1252");
     if (!windows1252.isValid())
         return QString::fromLatin1(bytes);
@@ -79,6 +83,33 @@ struct Session {
     QHash<QString, QString> values;
 };
 
+// The site a session makes, added to sites; the error otherwise.
+QString siteOf(const Session &session, std::vector<ForeignSite> *sites)
+{
+    auto number = [&session](const char *key, int fallback, bool *ok) {
+        const QString text = session.values.value(QLatin1String(key));
+        if (text.isEmpty())
+            return fallback;
+        return text.toInt(ok);
+    };
+    bool ok = true;
+    // Keys equal to their defaults are left out of the file.
+    const int fsProtocol = number("FSProtocol", 2, &ok);
+    const int ftps = number("Ftps", 0, &ok);
+    ForeignSite site;
+    site.port = number("PortNumber", 0, &ok);
+    if (!ok || site.port < 0 || site.port > 65535)
+        return QStringLiteral("Zeile %1: Sitzung \"%2\" hat eine ungültige Zahl").arg(session.line).arg(Printable(session.name));
+    site.label = session.name;
+    site.scheme = schemeOf(fsProtocol, ftps);
+    site.host = HostWithoutCredentials(session.values.value(QStringLiteral("HostName")));
+    site.remoteDir = session.values.value(QStringLiteral("RemoteDirectory"));
+    if (site.port == StandardPort(site.scheme))
+        site.port = 0;
+    sites->push_back(std::move(site));
+    return {};
+}
+
 } // namespace
 
 bool LooksLikeWinScp(const QByteArray &content)
@@ -102,21 +133,25 @@ ReadResult ReadWinScp(const QByteArray &content)
 ReadResult ReadWinScp(QIODevice *input)
 {
     ReadResult result;
-    std::vector<Session> sessions;
-    // The session whose keys follow; none in other sections.
-    qsizetype current = -1;
-    for (qsizetype number = 1; !input->atEnd(); ++number) {
+    // The session whose keys follow; none in other sections. Each session
+    // becomes a site once its section ends, so only one is held as text.
+    std::optional<Session> current;
+    QString problem;
+    const auto finish = [&result, &current, &problem] {
+        if (current && problem.isEmpty())
+            problem = siteOf(*current, &result.sites);
+        current.reset();
+    };
+    for (qsizetype number = 1; !input->atEnd() && problem.isEmpty(); ++number) {
         QByteArray line = input->readLine().trimmed();
         if (number == 1 && line.startsWith(kUtf8Bom))
             line = line.mid(kUtf8Bom.size());
         if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
             continue;
         if (line.startsWith('[')) {
-            if (!line.endsWith(']')) {
-                result.error = QStringLiteral("Zeile %1: Abschnitt ohne \"]\"").arg(number);
-                return {{}, result.error};
-            }
-            current = -1;
+            if (!line.endsWith(']'))
+                return {{}, QStringLiteral("Zeile %1: Abschnitt ohne \"]\"").arg(number)};
+            finish();
             if (!line.startsWith(kSessionsPrefix))
                 continue;
             QString why;
@@ -126,44 +161,22 @@ ReadResult ReadWinScp(QIODevice *input)
             // Not a site: the defaults that new sites start from.
             if (*name == QLatin1String("Default Settings"))
                 continue;
-            sessions.push_back({*name, number, {}});
-            current = qsizetype(sessions.size()) - 1;
+            current = Session{*name, number, {}};
             continue;
         }
         const qsizetype equals = line.indexOf('=');
         if (equals <= 0)
             return {{}, QStringLiteral("Zeile %1: weder Abschnitt noch Schlüssel=Wert").arg(number)};
-        if (current < 0)
+        if (!current)
             continue;
         QString why;
         const std::optional<QString> value = unescape(line.mid(equals + 1), &why);
         if (!value)
             return {{}, QStringLiteral("Zeile %1: ungültiger Wert: %2").arg(number).arg(why)};
-        sessions[size_t(current)].values.insert(QString::fromLatin1(line.left(equals).trimmed()), *value);
+        current->values.insert(QString::fromLatin1(line.left(equals).trimmed()), *value);
     }
-
-    for (const Session &session : sessions) {
-        auto number = [&session](const char *key, int fallback, bool *ok) {
-            const QString text = session.values.value(QLatin1String(key));
-            if (text.isEmpty())
-                return fallback;
-            return text.toInt(ok);
-        };
-        bool ok = true;
-        // Keys equal to their defaults are left out of the file.
-        const int fsProtocol = number("FSProtocol", 2, &ok);
-        const int ftps = number("Ftps", 0, &ok);
-        ForeignSite site;
-        site.port = number("PortNumber", 0, &ok);
-        if (!ok || site.port < 0 || site.port > 65535)
-            return {{}, QStringLiteral("Zeile %1: Sitzung \"%2\" hat eine ungültige Zahl").arg(session.line).arg(Printable(session.name))};
-        site.label = session.name;
-        site.scheme = schemeOf(fsProtocol, ftps);
-        site.host = HostWithoutCredentials(session.values.value(QStringLiteral("HostName")));
-        site.remoteDir = session.values.value(QStringLiteral("RemoteDirectory"));
-        if (site.port == StandardPort(site.scheme))
-            site.port = 0;
-        result.sites.push_back(std::move(site));
-    }
+    finish();
+    if (!problem.isEmpty())
+        return {{}, problem};
     return result;
 }

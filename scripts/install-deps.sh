@@ -12,6 +12,7 @@ packages=(
   libqt6sql6-sqlite               # the QSQLITE driver
   qt6-qpa-plugins                 # the offscreen platform for tests and pictures
   libsqlite3-dev sqlite3          # raw scans in the benchmarks, inspection by hand
+  time                            # bench_kelvobook: each process's peak memory
   fonts-dejavu-core               # text in offscreen pictures
   dpkg-dev                        # make package: dpkg-shlibdeps computes the dependencies
   lintian bash-completion         # the package check: lintian, and kelvo-book's completion tried
