@@ -15,7 +15,6 @@
 #include "centrysearch.h"
 #include "csearchdialog.h"
 #include "cserverbookstore.h"
-#include "searchfold.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -28,24 +27,9 @@
 
 namespace {
 
-// The index's text, folded as the index folds it, for the floor.
-QByteArray foldedBook(CServerBookStore &store)
-{
-    QByteArray folded;
-    store.ScanEntries([&folded](const CServerBookStore::StoredEntry &entry) {
-        AppendFoldedForSearch(folded, entry.label);
-        folded += '\x1f';
-        AppendFoldedForSearch(folded, entry.server);
-        folded += '\x1f';
-        AppendFoldedForSearch(folded, entry.startDir);
-        folded += '\x1e';
-    });
-    return folded;
-}
-
 // One pass over text at memory speed: memchr for a byte no folded text
 // holds (the folding drops control characters).
-bool memoryPass(const QByteArray &text)
+bool memoryPass(QByteArrayView text)
 {
     return memchr(text.constData(), '\x01', size_t(text.size())) != nullptr;
 }
@@ -73,7 +57,8 @@ int main(int argc, char *argv[])
     const Spread read = spreadOf(reads);
     out << entries << " entries; reading the book for the search: median " << read.median << " ms (" << read.min
         << "–" << read.max << ")\n";
-    const QByteArray folded = foldedBook(store);
+    const CEntrySearch index = CEntrySearch::Read(store);
+    const QByteArrayView folded = index.FoldedText();
 
     CSearchDialog dialog(store, QString(), nullptr);
     dialog.show();

@@ -36,6 +36,8 @@ public:
     Found Find(QStringView text, int limit = std::numeric_limits<int>::max()) const;
     qint64 RowIdAt(int index) const { return m_rowids[size_t(index)]; }
     int Count() const { return int(m_rowids.size()); }
+    // Every entry's folded texts as the search runs over them.
+    QByteArrayView FoldedText() const { return m_folded; }
 
     // Whether one entry's texts contain text, by the same rules: for a match
     // checked again against what the book holds now.
