@@ -225,7 +225,9 @@ QString SqliteLibraryMismatch(const QString &driverVersion)
         .arg(driverVersion.isEmpty() ? QStringLiteral("(unbekannt)") : driverVersion, ours);
 }
 
-CServerBookStore::CServerBookStore() = default;
+CServerBookStore::CServerBookStore() : m_entryWithRowId(nullptr, sqlite3_finalize)
+{
+}
 
 CServerBookStore::~CServerBookStore()
 {
@@ -356,6 +358,8 @@ void CServerBookStore::Close()
     if (m_connection.isEmpty())
         return;
     m_row.clear();
+    // Finalized before its connection closes.
+    m_entryWithRowId.reset();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
@@ -909,16 +913,18 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
 
 std::optional<CServerBookStore::Entry> CServerBookStore::EntryWithRowId(qint64 rowid)
 {
-    const Statement statement =
-        prepare(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(kFields, kTable).toUtf8());
-    sqlite3_bind_int64(statement.get(), 1, rowid);
-    const int step = sqlite3_step(statement.get());
+    if (!m_entryWithRowId)
+        m_entryWithRowId = prepare(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(kFields, kTable).toUtf8());
+    sqlite3_stmt *statement = m_entryWithRowId.get();
+    // Reset on every way out, so that no read stays open between calls.
+    const auto reset = qScopeGuard([statement] { sqlite3_reset(statement); });
+    sqlite3_bind_int64(statement, 1, rowid);
+    const int step = sqlite3_step(statement);
     if (step == SQLITE_DONE)
         return std::nullopt;
     if (step != SQLITE_ROW)
         failEngine();
-    return Entry{columnText(statement.get(), 0), columnText(statement.get(), 1), columnText(statement.get(), 2),
-                 columnText(statement.get(), 3)};
+    return Entry{columnText(statement, 0), columnText(statement, 1), columnText(statement, 2), columnText(statement, 3)};
 }
 
 void CServerBookStore::ScanEntries(const std::function<void(const StoredEntry &)> &perRow)

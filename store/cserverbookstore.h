@@ -204,6 +204,9 @@ private:
 
     QString m_file;
     QString m_connection;
+    // EntryWithRowId's statement, prepared once per opening: a search reads
+    // hundreds of entries by rowid for each keystroke.
+    Statement m_entryWithRowId;
     QSqlDatabase m_db;
     // The backup made before this opening's first change, or why it failed.
     QString m_backup;
