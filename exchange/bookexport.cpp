@@ -156,7 +156,7 @@ CBookWriter::CBookWriter(Format format, QIODevice *out) : m_format(format), m_ou
 {
     m_buffer.reserve(kFlushBytes + 4096);
     if (m_format == Format::FileZilla)
-        m_fileZilla = std::make_unique<CFileZillaWriter>(out);
+        m_fileZilla = std::make_unique<CFileZillaWriter>(&m_buffer);
     else if (m_format == Format::Csv)
         m_buffer = "ordinal,label,server,startdir,pluginfile\r\n";
     else if (m_format == Format::Json)

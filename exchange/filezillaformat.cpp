@@ -2,10 +2,12 @@
 
 #include <QBuffer>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 #include <algorithm>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
+#include <charconv>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -253,11 +255,20 @@ QString EncodeFileZillaPath(const QString &path)
 {
     // A drive letter makes it a DOS path; everything else is a Unix path.
     const bool dos = path.size() >= 2 && path[0].isLetter() && path[1] == QLatin1Char(':');
-    const QStringList segments = QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'))
-                                     .split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QString encoded = dos ? QStringLiteral("3 0") : QStringLiteral("1 0");
-    for (const QString &segment : segments)
-        encoded += QStringLiteral(" %1 %2").arg(segment.size()).arg(segment);
+    encoded.reserve(path.size() + 16);
+    for (qsizetype start = 0; start < path.size();) {
+        qsizetype end = start;
+        while (end < path.size() && path[end] != u'/' && path[end] != u'\\')
+            ++end;
+        if (end > start) {
+            encoded += u' ';
+            encoded += QString::number(end - start);
+            encoded += u' ';
+            encoded += QStringView(path).mid(start, end - start);
+        }
+        start = end + 1;
+    }
     return encoded;
 }
 
@@ -267,6 +278,8 @@ namespace {
 // gives the same label: no empty names, none with space at an end.
 QStringList foldersOf(const QString &label)
 {
+    if (!label.contains(u'/'))
+        return {};
     QStringList parts = label.split(QLatin1Char('/'));
     const bool clean = std::all_of(parts.cbegin(), parts.cend(),
                                    [](const QString &part) { return !part.isEmpty() && part.trimmed() == part; });
@@ -276,15 +289,27 @@ QStringList foldersOf(const QString &label)
     return parts;
 }
 
+bool isXmlSpecial(QChar c)
+{
+    return c == u'<' || c == u'>' || c == u'&' || c == u'"';
+}
+
 // A text as XML can hold it: without control characters, which XML 1.0
 // forbids or a reader turns into others (a carriage return comes back as a
 // line feed). Notes in *removed when there were any.
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7F || c.isNonCharacter();
+}
+
 QString withoutControls(const QString &text, bool *removed)
 {
+    if (std::none_of(text.begin(), text.end(), isControl))
+        return text;
     QString kept;
     kept.reserve(text.size());
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.isNonCharacter())
+        if (isControl(c))
             *removed = true;
         else
             kept += c;
@@ -294,30 +319,34 @@ QString withoutControls(const QString &text, bool *removed)
 
 } // namespace
 
-CFileZillaWriter::CFileZillaWriter(QIODevice *out) : m_xml(out)
+CFileZillaWriter::CFileZillaWriter(QByteArray *out) : m_out(out)
 {
-    m_xml.setAutoFormatting(true);
-    m_xml.writeStartDocument();
-    m_xml.writeStartElement(QStringLiteral("FileZilla3"));
+    *m_out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    startElement("FileZilla3"_L1);
     // FileZilla warns about files from versions newer than itself; this one
     // only uses what FileZilla has read for many years.
-    m_xml.writeAttribute(QStringLiteral("version"), QStringLiteral("3.30.0"));
-    m_xml.writeStartElement(QStringLiteral("Servers"));
+    attribute("version"_L1, "3.30.0"_L1);
+    startElement("Servers"_L1);
 }
 
 void CFileZillaWriter::Add(const BookEntry &entry)
 {
-    const QUrl url(entry.server, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
+    // Most addresses are plain enough to take apart without QUrl, which
+    // would cost more than all the rest of an entry.
+    const std::optional<PlainAddress> plain = ParsePlainAddress(entry.server);
+    const QUrl url = plain ? QUrl() : QUrl(entry.server, QUrl::StrictMode);
+    const QString scheme = plain ? plain->scheme : url.scheme().toLower();
+    const QString host = plain ? plain->host.toString() : url.host();
     const int protocol = scheme == QLatin1String("ftp")     ? 0
                          : scheme == QLatin1String("sftp")  ? 1
                          : scheme == QLatin1String("http")  ? 2
                          : scheme == QLatin1String("https") ? 5
                                                             : -1;
-    if (protocol < 0 || url.host().isEmpty()) {
+    if (protocol < 0 || host.isEmpty()) {
         ++m_leftOut;
         return;
     }
+    const int port = plain ? (plain->port < 0 ? StandardPort(scheme) : plain->port) : url.port(StandardPort(scheme));
     bool removed = false;
     const QString label = withoutControls(entry.label, &removed);
     const QString startDir = withoutControls(entry.startDir, &removed);
@@ -330,39 +359,148 @@ void CFileZillaWriter::Add(const BookEntry &entry)
     while (shared < m_open.size() && shared < folders.size() && m_open[shared] == folders[shared])
         ++shared;
     for (; m_open.size() > shared; m_open.removeLast())
-        m_xml.writeEndElement();
+        endElement("Folder"_L1);
     for (; m_open.size() < folders.size(); m_open << folders[m_open.size()]) {
-        m_xml.writeStartElement(QStringLiteral("Folder"));
-        m_xml.writeAttribute(QStringLiteral("expanded"), QStringLiteral("1"));
-        m_xml.writeCharacters(folders[m_open.size()]);
+        startElement("Folder"_L1);
+        attribute("expanded"_L1, "1"_L1);
+        characters(folders[m_open.size()]);
     }
-    m_xml.writeStartElement(QStringLiteral("Server"));
-    m_xml.writeTextElement(QStringLiteral("Host"), url.host());
-    m_xml.writeTextElement(QStringLiteral("Port"), QString::number(url.port(StandardPort(scheme))));
-    m_xml.writeTextElement(QStringLiteral("Protocol"), QString::number(protocol));
-    m_xml.writeTextElement(QStringLiteral("Type"), QStringLiteral("0"));
+    // The server's elements as startElement, characters and endElement
+    // would write them, in fewer steps: every entry is one.
+    if (!closeStartTag(false))
+        newLine(m_depth);
+    *m_out += "<Server>";
+    const auto element = [this](QLatin1StringView tag, auto text) {
+        newLine(m_depth + 1);
+        *m_out += '<';
+        *m_out += tag;
+        *m_out += '>';
+        appendEscaped(text);
+        *m_out += "</";
+        *m_out += tag;
+        *m_out += '>';
+    };
+    char number[8];
+    element("Host"_L1, QStringView(host));
+    element("Port"_L1, QLatin1StringView(number, std::to_chars(number, number + sizeof number, port).ptr));
+    element("Protocol"_L1, QLatin1StringView(number, std::to_chars(number, number + sizeof number, protocol).ptr));
+    element("Type"_L1, "0"_L1);
     // Interactive: FileZilla asks for user and password, which the book never keeps.
-    m_xml.writeTextElement(QStringLiteral("Logontype"), QStringLiteral("3"));
-    m_xml.writeTextElement(QStringLiteral("Name"), label.section(QLatin1Char('/'), folders.size()));
-    m_xml.writeTextElement(QStringLiteral("RemoteDir"), EncodeFileZillaPath(startDir));
-    m_xml.writeEndElement();
+    element("Logontype"_L1, "3"_L1);
+    element("Name"_L1, folders.isEmpty() ? QStringView(label) : QStringView(label).mid(label.lastIndexOf(u'/') + 1));
+    element("RemoteDir"_L1, QStringView(EncodeFileZillaPath(startDir)));
+    newLine(m_depth);
+    *m_out += "</Server>";
+    m_afterStartTag = m_afterContent = false;
 }
 
 void CFileZillaWriter::Finish()
 {
     for (; !m_open.isEmpty(); m_open.removeLast())
-        m_xml.writeEndElement();
-    m_xml.writeEndElement();
-    m_xml.writeEndElement();
-    m_xml.writeEndDocument();
+        endElement("Folder"_L1);
+    endElement("Servers"_L1);
+    endElement("FileZilla3"_L1);
+    *m_out += '\n';
+}
+
+// A start tag goes on a line of its own unless text came just before it;
+// the tag stays open for attributes until something follows.
+void CFileZillaWriter::startElement(QLatin1StringView tag)
+{
+    if (!closeStartTag(false))
+        newLine(m_depth);
+    *m_out += '<';
+    *m_out += tag;
+    m_inStartTag = m_afterStartTag = true;
+    ++m_depth;
+}
+
+void CFileZillaWriter::attribute(QLatin1StringView name, QLatin1StringView value)
+{
+    *m_out += ' ';
+    *m_out += name;
+    *m_out += "=\"";
+    *m_out += value;
+    *m_out += '"';
+}
+
+void CFileZillaWriter::characters(QStringView text)
+{
+    closeStartTag(true);
+    appendEscaped(text);
+}
+
+// What XML needs escaped in text, and the quote, as Qt escapes it.
+void CFileZillaWriter::appendEscaped(QStringView text)
+{
+    for (qsizetype plain = 0; plain < text.size();) {
+        qsizetype special = plain;
+        while (special < text.size() && !isXmlSpecial(text[special]))
+            ++special;
+        AppendUtf8(*m_out, text.mid(plain, special - plain));
+        if (special == text.size())
+            break;
+        switch (text[special].unicode()) {
+        case u'<': *m_out += "&lt;"; break;
+        case u'>': *m_out += "&gt;"; break;
+        case u'&': *m_out += "&amp;"; break;
+        default: *m_out += "&quot;";
+        }
+        plain = special + 1;
+    }
+}
+
+// An element without content closes its start tag; one whose last content
+// was an element ends on a line of its own.
+void CFileZillaWriter::endElement(QLatin1StringView tag)
+{
+    --m_depth;
+    if (m_inStartTag) {
+        *m_out += "/>";
+        m_inStartTag = m_afterStartTag = false;
+        return;
+    }
+    if (!closeStartTag(false) && !m_afterStartTag)
+        newLine(m_depth);
+    *m_out += "</";
+    *m_out += tag;
+    *m_out += '>';
+    m_afterStartTag = false;
+}
+
+void CFileZillaWriter::appendEscaped(QLatin1StringView digits)
+{
+    *m_out += digits;
+}
+
+void CFileZillaWriter::newLine(qsizetype depth)
+{
+    static constexpr char kIndents[] = "\n                                                                ";
+    constexpr qsizetype kMostSpaces = sizeof kIndents - 2;
+    if (4 * depth <= kMostSpaces) {
+        m_out->append(kIndents, 1 + 4 * depth);
+    } else {
+        *m_out += '\n';
+        m_out->append(4 * depth, ' ');
+    }
+}
+
+// Ends an open start tag; whether text came last before this.
+bool CFileZillaWriter::closeStartTag(bool withContent)
+{
+    const bool afterContent = m_afterContent;
+    m_afterContent = withContent;
+    if (m_inStartTag) {
+        *m_out += '>';
+        m_inStartTag = false;
+    }
+    return afterContent;
 }
 
 QByteArray WriteFileZilla(const std::vector<BookEntry> &entries, int *leftOut, QStringList *changed)
 {
     QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    CFileZillaWriter writer(&buffer);
+    CFileZillaWriter writer(&out);
     for (const BookEntry &entry : entries)
         writer.Add(entry);
     writer.Finish();

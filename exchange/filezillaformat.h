@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QIODevice>
 #include <QStringList>
-#include <QXmlStreamWriter>
 
 // FileZilla's site manager file (sitemanager.xml): <FileZilla3><Servers> with
 // nested <Folder> elements and <Server> elements.
@@ -13,13 +12,14 @@
 bool LooksLikeFileZilla(const QByteArray &content);
 ReadResult ReadFileZilla(QIODevice *input);
 ReadResult ReadFileZilla(const QByteArray &content);
-// Writes the entries FileZilla can hold (FTP, SFTP, HTTP, HTTPS addresses)
-// to out as they are added, holding none of them: the same file as
-// WriteFileZilla, at any size.
+// Appends the entries FileZilla can hold (FTP, SFTP, HTTP, HTTPS addresses)
+// to out as they are added, as XML indented as FileZilla writes it: the
+// same file as WriteFileZilla, at any size. The caller empties out as it
+// likes between entries.
 class CFileZillaWriter
 {
 public:
-    explicit CFileZillaWriter(QIODevice *out);
+    explicit CFileZillaWriter(QByteArray *out);
     void Add(const BookEntry &entry);
     // Closes the open folders and the document.
     void Finish();
@@ -28,8 +28,23 @@ public:
     QStringList Changed() const { return m_changed; }
 
 private:
-    QXmlStreamWriter m_xml;
-    QStringList m_open;
+    // XML indented as QXmlStreamWriter's auto-formatting does it, which is
+    // how FileZilla's own files look.
+    void startElement(QLatin1StringView tag);
+    void attribute(QLatin1StringView name, QLatin1StringView value);
+    void characters(QStringView text);
+    void endElement(QLatin1StringView tag);
+    void appendEscaped(QStringView text);
+    void appendEscaped(QLatin1StringView digits);
+    void newLine(qsizetype depth);
+    bool closeStartTag(bool withContent);
+
+    QByteArray *m_out;
+    qsizetype m_depth = 0;        // elements open
+    bool m_inStartTag = false;    // attributes may follow
+    bool m_afterStartTag = false; // nothing since the last start tag
+    bool m_afterContent = false;  // text since the last tag
+    QStringList m_open;           // the folders open, outermost first
     int m_leftOut = 0;
     QStringList m_changed;
 };

@@ -34,10 +34,33 @@ struct ReadResult {
     bool ok() const { return error.isEmpty(); }
 };
 
+class QByteArray;
 class QXmlStreamReader;
 
 // The scheme's standard port; 0 when it has none known here.
 int StandardPort(const QString &scheme);
+
+// A host name that addresses keep exactly as written: lowercase ASCII
+// letters, digits and hyphens in dot-separated labels of 1 to 63 characters,
+// none beginning or ending with a hyphen or spelled as punycode, the last
+// beginning with a letter (so that it is no IP address in any spelling).
+// Such a host needs no URL parser to be read or written; others do.
+bool IsPlainHostName(QStringView host);
+
+// The parts of an address such as "ftp://host.example:2121/dir" when it is
+// that plain: a scheme, a plain host name, a port without leading zeros
+// (-1 without one), then nothing or a path of letters, digits and "-._~/".
+// They are what QUrl gives for it (the scheme lowercased). None for every
+// other address, which QUrl must read.
+struct PlainAddress {
+    QString scheme;
+    QStringView host;
+    int port = -1;
+};
+std::optional<PlainAddress> ParsePlainAddress(QStringView address);
+
+// Appends text to out as UTF-8, plain ASCII without a converter.
+void AppendUtf8(QByteArray &out, QStringView text);
 
 // A host as another client stored it, without "user:password@" before it.
 QString HostWithoutCredentials(const QString &host);
