@@ -113,6 +113,11 @@ QByteArray writtenWhole(CBookWriter::Format format, const std::vector<BookEntry>
 
 void AppendEscapedForLine(QByteArray &out, const QString &text)
 {
+    const auto special = [](QChar c) { return c == u'\\' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    if (std::none_of(text.begin(), text.end(), special)) {
+        AppendUtf8(out, text);
+        return;
+    }
     // Byte by byte: in UTF-8 no byte of a longer character is ASCII.
     for (const char c : text.toUtf8()) {
         switch (c) {

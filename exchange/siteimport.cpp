@@ -60,7 +60,11 @@ QString comparable(const QString &dir)
 // start directory without a closing separator.
 QString identityOf(const BookEntry &entry)
 {
-    return entry.label + QChar(0) + entry.server + QChar(0) + comparable(entry.startDir) + QChar(0) + entry.pluginFile;
+    const QString startDir = comparable(entry.startDir);
+    QString identity;
+    identity.reserve(entry.label.size() + entry.server.size() + startDir.size() + entry.pluginFile.size() + 3);
+    identity.append(entry.label).append(QChar(0)).append(entry.server).append(QChar(0)).append(startDir);
+    return identity.append(QChar(0)).append(entry.pluginFile);
 }
 
 // A site list as its reader reads it: straight from the file, counting the
@@ -192,21 +196,33 @@ std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<
     }
     // Credentials stay behind, also when the host name carries them.
     const QString host = HostWithoutCredentials(site.host);
-    QUrl url;
-    url.setScheme(protocol->scheme);
-    url.setHost(host, QUrl::StrictMode);
     const int port = site.port ? site.port : StandardPort(site.scheme);
-    if (port && port != StandardPort(protocol->scheme))
-        url.setPort(port);
-    url.setPath(QStringLiteral("/"));
-    if (host.isEmpty() || !url.isValid() || url.host().isEmpty()) {
-        *reason = QStringLiteral("kein gültiger Servername \"%1\"").arg(site.host);
-        return std::nullopt;
+    const int shownPort = port != StandardPort(protocol->scheme) ? port : 0;
+    QString server;
+    if (IsPlainHostName(host)) {
+        // As QUrl writes it, without the cost of QUrl: most sites are so.
+        server.reserve(protocol->scheme.size() + host.size() + 10);
+        server.append(protocol->scheme).append(QLatin1String("://")).append(host);
+        if (shownPort)
+            server.append(u':').append(QString::number(shownPort));
+        server.append(u'/');
+    } else {
+        QUrl url;
+        url.setScheme(protocol->scheme);
+        url.setHost(host, QUrl::StrictMode);
+        if (shownPort)
+            url.setPort(shownPort);
+        url.setPath(QStringLiteral("/"));
+        if (host.isEmpty() || !url.isValid() || url.host().isEmpty()) {
+            *reason = QStringLiteral("kein gültiger Servername \"%1\"").arg(site.host);
+            return std::nullopt;
+        }
+        server = url.toString(QUrl::FullyEncoded);
     }
 
     BookEntry entry;
     entry.label = site.label.isEmpty() ? host : site.label;
-    entry.server = url.toString(QUrl::FullyEncoded);
+    entry.server = server;
     entry.startDir = site.remoteDir.isEmpty() ? QStringLiteral("/") : site.remoteDir;
     entry.pluginFile = WorkerFor(protocol->service, workers);
     if (entry.pluginFile.isEmpty() && !keepUnmatched) {
@@ -227,9 +243,10 @@ int ImportPlan::importedCount() const
     return int(std::count_if(items.cbegin(), items.cend(), [](const ImportItem &item) { return item.imported; }));
 }
 
-std::vector<QStringList> ImportPlan::rows() const
+std::vector<std::array<QString, 4>> ImportPlan::rows() const
 {
-    std::vector<QStringList> rows;
+    std::vector<std::array<QString, 4>> rows;
+    rows.reserve(size_t(importedCount()));
     for (const ImportItem &item : items) {
         if (item.imported)
             rows.push_back({item.entry.label, item.entry.server, item.entry.startDir, item.entry.pluginFile});
@@ -270,6 +287,7 @@ ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerIn
                       const std::vector<BookEntry> &book, bool keepUnmatched)
 {
     ImportPlan plan;
+    plan.items.reserve(sites.size());
     QSet<QString> known;
     known.reserve(qsizetype(book.size() + sites.size()));
     for (const BookEntry &entry : book)
@@ -278,14 +296,13 @@ ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerIn
         ImportItem item;
         site.label = LabelWithoutCredentials(site.label, site.host);
         item.site = std::move(site);
-        if (const std::optional<BookEntry> entry = EntryOfSite(item.site, workers, keepUnmatched, &item.reason)) {
-            item.entry = *entry;
-            if (known.contains(identityOf(*entry))) {
+        if (std::optional<BookEntry> entry = EntryOfSite(item.site, workers, keepUnmatched, &item.reason)) {
+            item.entry = std::move(*entry);
+            const qsizetype before = known.size();
+            known.insert(identityOf(item.entry));
+            item.imported = known.size() > before;
+            if (!item.imported)
                 item.reason = QStringLiteral("schon im Serverbook");
-            } else {
-                item.imported = true;
-                known.insert(identityOf(*entry));
-            }
         }
         plan.items.push_back(std::move(item));
     }

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -31,7 +32,7 @@ struct ImportPlan {
     QString error;
     int importedCount() const;
     // The rows to store: label, server, start directory, plug-in file.
-    std::vector<QStringList> rows() const;
+    std::vector<std::array<QString, 4>> rows() const;
 };
 
 // The file of the first worker, in the order given, that serves service;

@@ -1,8 +1,6 @@
 #include "winscpformat.h"
 
 #include <QBuffer>
-#include <QHash>
-#include <QList>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -13,12 +11,20 @@ namespace {
 const QByteArray kSessionsPrefix = "[Sessions\\";
 const QByteArray kUtf8Bom = "\xEF\xBB\xBF";
 
+// Nearly every value: ASCII without an escape, the same text in every code page.
+bool isPlainAscii(QByteArrayView escaped)
+{
+    return std::all_of(escaped.begin(), escaped.end(), [](char c) { return c != '%' && uchar(c) < 0x80; });
+}
+
 // Undoes WinSCP's %XX escaping: exactly two hex digits, and never a NUL,
 // which no text of a site holds. Newer files mark UTF-8 text with an
 // escaped byte order mark; older ones hold Windows-1252 bytes. Empty, with
 // the reason in *why, when the text is not one WinSCP writes.
-std::optional<QString> unescape(const QByteArray &escaped, QString *why)
+std::optional<QString> unescape(QByteArrayView escaped, QString *why)
 {
+    if (isPlainAscii(escaped))
+        return QString::fromLatin1(escaped);
     QByteArray bytes;
     bytes.reserve(escaped.size());
     for (qsizetype i = 0; i < escaped.size(); ++i) {
@@ -26,7 +32,7 @@ std::optional<QString> unescape(const QByteArray &escaped, QString *why)
             bytes += escaped[i];
             continue;
         }
-        const QByteArray digits = escaped.mid(i + 1, 2);
+        const QByteArray digits = escaped.sliced(i + 1).first(std::min<qsizetype>(2, escaped.size() - i - 1)).toByteArray();
         if (digits.size() != 2 || !isxdigit(uchar(digits[0])) || !isxdigit(uchar(digits[1]))) {
             *why = QStringLiteral("ungültige %-Folge \"%%1\"").arg(Printable(QString::fromLatin1(digits)));
             return std::nullopt;
@@ -77,37 +83,63 @@ QString schemeOf(int fsProtocol, int ftps)
     }
 }
 
+// The keys of a session that make its site; others are checked, not kept.
+// Keys left out of the file have their defaults.
 struct Session {
     QString name;
     qsizetype line = 0;
-    QHash<QString, QString> values;
+    QString fsProtocol, ftps, port, host, remoteDir;
+
+    QString *valueOf(QByteArrayView key)
+    {
+        static const struct {
+            QByteArrayView key;
+            QString Session::*value;
+        } kept[] = {{"HostName", &Session::host}, {"PortNumber", &Session::port},
+                    {"FSProtocol", &Session::fsProtocol}, {"Ftps", &Session::ftps},
+                    {"RemoteDirectory", &Session::remoteDir}};
+        for (const auto &[name, value] : kept) {
+            if (key == name)
+                return &(this->*value);
+        }
+        return nullptr;
+    }
 };
 
 // The site a session makes, added to sites; the error otherwise.
 QString siteOf(const Session &session, std::vector<ForeignSite> *sites)
 {
-    auto number = [&session](const char *key, int fallback, bool *ok) {
-        const QString text = session.values.value(QLatin1String(key));
-        if (text.isEmpty())
-            return fallback;
-        return text.toInt(ok);
-    };
+    auto number = [](const QString &text, int fallback, bool *ok) { return text.isEmpty() ? fallback : text.toInt(ok); };
     bool ok = true;
-    // Keys equal to their defaults are left out of the file.
-    const int fsProtocol = number("FSProtocol", 2, &ok);
-    const int ftps = number("Ftps", 0, &ok);
+    const int fsProtocol = number(session.fsProtocol, 2, &ok);
+    const int ftps = number(session.ftps, 0, &ok);
     ForeignSite site;
-    site.port = number("PortNumber", 0, &ok);
+    site.port = number(session.port, 0, &ok);
     if (!ok || site.port < 0 || site.port > 65535)
         return QStringLiteral("Zeile %1: Sitzung \"%2\" hat eine ungültige Zahl").arg(session.line).arg(Printable(session.name));
     site.label = session.name;
     site.scheme = schemeOf(fsProtocol, ftps);
-    site.host = HostWithoutCredentials(session.values.value(QStringLiteral("HostName")));
-    site.remoteDir = session.values.value(QStringLiteral("RemoteDirectory"));
+    site.host = HostWithoutCredentials(session.host);
+    site.remoteDir = session.remoteDir;
     if (site.port == StandardPort(site.scheme))
         site.port = 0;
     sites->push_back(std::move(site));
     return {};
+}
+
+// The next line of input into line, reusing its memory; false at the end.
+bool readLineInto(QIODevice *input, QByteArray &line)
+{
+    line.truncate(0);
+    char chunk[4096];
+    for (;;) {
+        const qint64 got = input->readLine(chunk, sizeof chunk);
+        if (got <= 0)
+            return !line.isEmpty();
+        line.append(chunk, got);
+        if (chunk[got - 1] == '\n' || got < qint64(sizeof chunk) - 1)
+            return true;
+    }
 }
 
 } // namespace
@@ -142,10 +174,11 @@ ReadResult ReadWinScp(QIODevice *input)
             problem = siteOf(*current, &result.sites);
         current.reset();
     };
-    for (qsizetype number = 1; !input->atEnd() && problem.isEmpty(); ++number) {
-        QByteArray line = input->readLine().trimmed();
+    QByteArray read;
+    for (qsizetype number = 1; problem.isEmpty() && readLineInto(input, read); ++number) {
+        QByteArrayView line = QByteArrayView(read).trimmed();
         if (number == 1 && line.startsWith(kUtf8Bom))
-            line = line.mid(kUtf8Bom.size());
+            line = line.sliced(kUtf8Bom.size());
         if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
             continue;
         if (line.startsWith('[')) {
@@ -155,13 +188,15 @@ ReadResult ReadWinScp(QIODevice *input)
             if (!line.startsWith(kSessionsPrefix))
                 continue;
             QString why;
-            const std::optional<QString> name = unescape(line.mid(kSessionsPrefix.size()).chopped(1), &why);
+            const std::optional<QString> name = unescape(line.sliced(kSessionsPrefix.size()).chopped(1), &why);
             if (!name)
                 return {{}, QStringLiteral("Zeile %1: ungültiger Sitzungsname: %2").arg(number).arg(why)};
             // Not a site: the defaults that new sites start from.
             if (*name == QLatin1String("Default Settings"))
                 continue;
-            current = Session{*name, number, {}};
+            current.emplace();
+            current->name = *name;
+            current->line = number;
             continue;
         }
         const qsizetype equals = line.indexOf('=');
@@ -169,11 +204,17 @@ ReadResult ReadWinScp(QIODevice *input)
             return {{}, QStringLiteral("Zeile %1: weder Abschnitt noch Schlüssel=Wert").arg(number)};
         if (!current)
             continue;
+        // Every value must be one WinSCP writes; only those of the site are kept.
+        const QByteArrayView escaped = line.sliced(equals + 1);
+        QString *kept = current->valueOf(line.first(equals).trimmed());
+        if (!kept && isPlainAscii(escaped))
+            continue;
         QString why;
-        const std::optional<QString> value = unescape(line.mid(equals + 1), &why);
+        const std::optional<QString> value = unescape(escaped, &why);
         if (!value)
             return {{}, QStringLiteral("Zeile %1: ungültiger Wert: %2").arg(number).arg(why)};
-        current->values.insert(QString::fromLatin1(line.left(equals).trimmed()), *value);
+        if (kept)
+            *kept = *value;
     }
     finish();
     if (!problem.isEmpty())

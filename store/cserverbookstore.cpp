@@ -650,7 +650,7 @@ qint64 CServerBookStore::Append(const QString &label, const QString &server, con
     return rowid;
 }
 
-void CServerBookStore::AppendAll(const std::vector<QStringList> &rows)
+void CServerBookStore::AppendAll(const std::vector<Row> &rows)
 {
     WriteTransaction transaction(*this);
     appendRows(rows);
@@ -659,7 +659,7 @@ void CServerBookStore::AppendAll(const std::vector<QStringList> &rows)
     m_rowLoaded = false;
 }
 
-void CServerBookStore::AppendChosen(const std::function<std::vector<QStringList>()> &choose)
+void CServerBookStore::AppendChosen(const std::function<std::vector<Row>()> &choose)
 {
     WriteTransaction transaction(*this);
     // What choose reads is read now, inside the transaction.
@@ -673,23 +673,23 @@ void CServerBookStore::AppendChosen(const std::function<std::vector<QStringList>
 // Each row is first stored empty and then filled, as other programs on the
 // same file expect; the caller's transaction keeps an empty row from staying.
 // The two statements are prepared once for all rows. Returns the last rowid.
-qint64 CServerBookStore::appendRows(const std::vector<QStringList> &rows)
+qint64 CServerBookStore::appendRows(const std::vector<Row> &rows)
 {
     const Statement insert = prepare(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable).toUtf8());
     const Statement fill = prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(kTable, kSetFields).toUtf8());
     qint64 rowid = -1;
-    for (const QStringList &texts : rows) {
+    for (const Row &texts : rows) {
         if (sqlite3_step(insert.get()) != SQLITE_DONE)
             failEngine();
         sqlite3_reset(insert.get());
         rowid = sqlite3_last_insert_rowid(sqliteHandle());
         for (int i = 0; i < 4; ++i) {
             // A text that was never given is stored as NULL, as Qt's driver binds it.
-            const QString text = texts.value(i);
+            const QString &text = texts[size_t(i)];
             if (text.isNull())
                 sqlite3_bind_null(fill.get(), i + 1);
             else
-                sqlite3_bind_text16(fill.get(), i + 1, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+                sqlite3_bind_text16(fill.get(), i + 1, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
         }
         sqlite3_bind_int64(fill.get(), 5, rowid);
         if (sqlite3_step(fill.get()) != SQLITE_DONE)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -88,14 +89,16 @@ public:
     // Stores a new row with the four texts, all or nothing; returns its rowid.
     qint64 Append(const QString &label, const QString &server, const QString &startDir,
                   const QString &pluginFile);
-    // Stores rows of the four texts (label, server, start directory, plug-in
-    // file) in one transaction: all of them or, on a failure, none.
-    void AppendAll(const std::vector<QStringList> &rows);
+    // The four texts of a row: label, server, start directory, plug-in file.
+    // A null text is stored as NULL.
+    using Row = std::array<QString, 4>;
+    // Stores rows in one transaction: all of them or, on a failure, none.
+    void AppendAll(const std::vector<Row> &rows);
     // Stores the rows choose returns, in one transaction with everything
     // choose reads of the book: no other program can change the book between
     // the reading and the storing (an import's check for duplicates). The
     // listing is read afresh afterwards.
-    void AppendChosen(const std::function<std::vector<QStringList>()> &choose);
+    void AppendChosen(const std::function<std::vector<Row>()> &choose);
     // The current row as read last (read now if it was not); invalid
     // without one.
     RowSnapshot CurrentRow();
@@ -190,7 +193,7 @@ private:
     void backUpOnce();
     void backUp();
     void rotateBackupsOnce();
-    qint64 appendRows(const std::vector<QStringList> &rows);
+    qint64 appendRows(const std::vector<Row> &rows);
     bool changeRow(const QString &statement, const QStringList &values, const RowSnapshot &row);
     bool fileReplaced() const;
     QStringList columnsOf(const char *schema);

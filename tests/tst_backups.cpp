@@ -314,7 +314,7 @@ void tst_Backups::brokenBackupsAreNamedAndRefused()
     {
         CServerBookStore store;
         store.Open(m_file);
-        std::vector<QStringList> rows;
+        std::vector<CServerBookStore::Row> rows;
         for (int i = 0; i < 3000; ++i)
             rows.push_back({QStringLiteral("Eintrag %1").arg(i), "ftp://viele.example.com/", "/pfad/", "FtpWorker.so"});
         store.AppendAll(rows);

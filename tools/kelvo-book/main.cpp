@@ -233,13 +233,26 @@ int importSites(CServerBookStore &store, const PluginFolders &folders, const QSt
         std::fwrite(outcomes.constData(), 1, size_t(outcomes.size()), stdout);
         return 0;
     }
+    // A line per site, written in large pieces: an import may bring many.
+    flushOutput();
+    QByteArray lines;
+    const auto appendLine = [&lines](const char *outcome, std::initializer_list<const QString *> texts) {
+        lines += outcome;
+        for (const QString *text : texts) {
+            lines += '\t';
+            AppendEscapedForLine(lines, *text);
+        }
+        lines += '\n';
+    };
     for (const ImportItem &item : plan.items) {
         if (item.imported)
-            out() << "importiert\t" << EscapedForLine(item.entry.label) << '\t' << EscapedForLine(item.entry.server)
-                  << '\t' << EscapedForLine(item.entry.startDir) << '\t' << EscapedForLine(item.entry.pluginFile)
-                  << '\n';
+            appendLine("importiert", {&item.entry.label, &item.entry.server, &item.entry.startDir, &item.entry.pluginFile});
         else
-            out() << "übersprungen\t" << EscapedForLine(item.site.label) << '\t' << EscapedForLine(item.reason) << '\n';
+            appendLine("übersprungen", {&item.site.label, &item.reason});
+        if (lines.size() >= 256 * 1024 || &item == &plan.items.back()) {
+            std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
+            lines.truncate(0);
+        }
     }
     out() << plan.importedCount() << " importiert, " << plan.items.size() - size_t(plan.importedCount())
           << " übersprungen" << (dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
