@@ -208,7 +208,9 @@ bool CServerBookDialog::ListAfresh()
         }
     }
     list->ResetContent();
-    list->AddTexts(std::move(labels.text), labels.ends);
+    // A large book's sorted order waits beside it for the next listing.
+    const QString orderFile = m_pStore ? CServerBookStore::ListingOrderFile(m_pStore->File()) : QString();
+    list->AddTexts(std::move(labels.text), labels.ends, orderFile);
     return true;
 }
 

@@ -239,6 +239,12 @@ QString CServerBookStore::FileIn(const QString &pluginDir)
     return pluginDir + QStringLiteral("/DATA/kelvo.mdb");
 }
 
+QString CServerBookStore::ListingOrderFile(const QString &file)
+{
+    const QFileInfo book(file);
+    return book.dir().filePath(book.completeBaseName() + QStringLiteral(".order"));
+}
+
 void CServerBookStore::Create(const QString &file)
 {
     if (const auto why = tooLong(file))

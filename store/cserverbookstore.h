@@ -67,6 +67,9 @@ public:
 
     // Where the store lives in a plug-in directory.
     static QString FileIn(const QString &pluginDir);
+    // Where the sorted order of the store's listing is kept between listings:
+    // beside it, "kelvo.order" for "kelvo.mdb". Only a cache; never the book.
+    static QString ListingOrderFile(const QString &file);
     // Creates an empty store file, with its folder when missing. Refuses to
     // touch an existing file; leaves nothing behind when it fails.
     static void Create(const QString &file);

@@ -4,11 +4,13 @@
 #include "clistbox.h"
 #include "kelvotemplates.h"
 #include "messagebox.h"
+#include "rememberedorder.h"
 #include "modalhelper.h"
 #include "templateregistry.h"
 #include "testrandom.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QCollator>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,8 +19,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <QtTest>
 
 namespace {
@@ -115,6 +119,7 @@ private slots:
     void collatedOrderEqualsQCollator_data();
     void collatedOrderEqualsQCollator();
     void sortsWhenNoSecondThreadStarts();
+    void rememberedOrderServesOnlyItsListing();
     void inPlaceChangesEqualAFreshListing();
     void comboStartsWithoutSelection();
 
@@ -495,6 +500,8 @@ void tst_DialogLayer::collatedOrderEqualsQCollator_data()
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("characters and pairs") << pairs;
     QTest::newRow("random texts") << random;
+    // Sorted without the table of weights.
+    QTest::newRow("short random texts") << random.mid(0, int(kCollationTableFrom) - 1);
 }
 
 void tst_DialogLayer::collatedOrderEqualsQCollator()
@@ -518,6 +525,12 @@ void tst_DialogLayer::collatedOrderEqualsQCollator()
                                  .arg(i)
                                  .arg(texts[order[i]], texts[expected[i]])));
     }
+    // The same order when it is remembered, and when it is read back.
+    QTemporaryDir dir;
+    const QString file = dir.filePath("kelvo.order");
+    QCOMPARE(RememberedCollatedOrder(file, listing.texts, listing.ends), order);
+    QCOMPARE(QFile::exists(file), texts.size() >= qsizetype(kCollationTableFrom));
+    QCOMPARE(RememberedCollatedOrder(file, listing.texts, listing.ends), order);
 }
 
 // A system that cannot start the second thread (here: every new thread
@@ -547,6 +560,71 @@ void tst_DialogLayer::sortsWhenNoSecondThreadStarts()
     pthread_attr_destroy(&usual);
     QVERIFY(!threw);
     QCOMPARE(order, expected);
+}
+
+// The remembered order is taken only for the very listing it was made for;
+// every other file, damaged, cut short, foreign or made for other texts,
+// gives the sorted order and is replaced. Whether a file was taken shows in
+// its inode: one that was not is written anew under a new one.
+void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
+{
+    QStringList texts;
+    for (int i = 0; i < 5000; ++i)
+        texts << QStringLiteral("Eintrag %1").arg((i * 7919) % 5000);
+    Listing listing = listingOf(texts);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("kelvo.order");
+    const auto inode = [&file] {
+        struct stat info {};
+        return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_ino : ino_t(0);
+    };
+    const auto sorted = [&listing] { return CollatedOrderBySortKeys(listing.texts, listing.ends); };
+    const auto remembered = [&] { return RememberedCollatedOrder(file, listing.texts, listing.ends); };
+
+    QCOMPARE(remembered(), sorted());
+    const ino_t written = inode();
+    QVERIFY(written != 0);
+    QCOMPARE(remembered(), sorted());
+    QCOMPARE(inode(), written);
+
+    // Another label where the first was: same count, other order.
+    texts[0] = QStringLiteral("Aaa");
+    listing = listingOf(texts);
+    QCOMPARE(remembered(), sorted());
+    QVERIFY(inode() != written);
+
+    const auto damaged = [&](const std::function<void(QByteArray &)> &damage) {
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::ReadWrite));
+        QByteArray content = out.readAll();
+        damage(content);
+        QVERIFY(out.resize(0));
+        out.write(content);
+        out.close();
+        const ino_t before = inode();
+        QCOMPARE(remembered(), sorted());
+        QVERIFY(inode() != before);
+    };
+    // Two places of the order swapped: still a permutation, but not the one written.
+    damaged([](QByteArray &content) {
+        const QByteArray first = content.mid(40, 4);
+        content.replace(40, 4, content.mid(44, 4));
+        content.replace(44, 4, first);
+    });
+    damaged([](QByteArray &content) { content.chop(4); });
+    damaged([](QByteArray &content) { content[0] = 'X'; });
+    damaged([](QByteArray &content) { content.fill('\x01'); });
+    // The same texts cut otherwise are another listing.
+    listing.ends[10] += 1;
+    const ino_t before = inode();
+    QCOMPARE(remembered(), sorted());
+    QVERIFY(inode() != before);
+
+    // Where nothing can be written the listing is sorted all the same.
+    QCOMPARE(RememberedCollatedOrder(dir.filePath("fehlt/kelvo.order"), listing.texts, listing.ends), sorted());
+    QVERIFY(!QFile::exists(dir.filePath("fehlt")));
+    // And no half-written files are left behind.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"kelvo.order"});
 }
 
 // The in-place changes after the dialog's own add, edit and delete give the

@@ -80,6 +80,7 @@ private slots:
     void identityAndNullPointers();
     void aboutBox();
     void linesAreSortedAndLeadToTheirRows();
+    void largeBookKeepsItsOrderButNeverAStaleOne();
     void cancelKeepsTheShownEntry();
     void emptyBookShowsPlaceholders();
     void deleteAskedAndAnswered();
@@ -183,6 +184,49 @@ void tst_ServerBook::linesAreSortedAndLeadToTheirRows()
     QCOMPARE(result, 1);
     QCOMPARE(texts(entry), QStringList({"ftp://mitte.example.com/", "/m", "FtpWorker.so"}));
     QVERIFY(module.book()->GetLastServerBookError().isEmpty());
+}
+
+// A large book's sorted order is kept beside it for the next call, and is
+// taken only for the very listing it was made for: after another program's
+// change, and with a damaged file, the list is sorted afresh and every line
+// still leads to its own row.
+void tst_ServerBook::largeBookKeepsItsOrderButNeverAStaleOne()
+{
+    KELVO_LOAD_MODULE(module);
+    const QString file = createStore(module.pluginDir());
+    const QString orderFile = CServerBookStore::ListingOrderFile(file);
+    OutsideConnection outside(file);
+    // Labels in an order of their own: 7919 and 5000 have no common divisor.
+    outside.exec("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 4999) "
+                 "INSERT INTO Serverbook SELECT printf('Eintrag %04d', (i * 7919) % 5000), "
+                 "printf('ftp://h%d.example/', i), '/', 'FtpWorker.so' FROM n");
+    const auto showFirst = [&module](const QString &label, const QString &server) {
+        whenModal([&](QWidget *d) {
+            const QStringList lines = listLines(d);
+            QCOMPARE(lines.size(), 5000);
+            QCOMPARE(lines.front(), label);
+            QVERIFY(std::is_sorted(lines.begin() + 1, lines.end()));
+            QCOMPARE(details(d).front(), server);
+            click(d, 1);
+        });
+        const auto [result, entry] = module.select();
+        QCOMPARE(result, 1);
+        QCOMPARE(entry.strServer, server);
+    };
+    // Row i holds label (i * 7919) % 5000: "Eintrag 0000" is row 0.
+    showFirst("Eintrag 0000", "ftp://h0.example/");
+    QVERIFY(QFile::exists(orderFile));
+
+    outside.exec("UPDATE Serverbook SET Bezeichnung = 'Aaa' WHERE rowid = 4000");
+    showFirst("Aaa", "ftp://h3999.example/");
+    showFirst("Aaa", "ftp://h3999.example/");
+
+    QFile damaged(orderFile);
+    QVERIFY(damaged.open(QIODevice::ReadWrite));
+    QVERIFY(damaged.seek(44));
+    damaged.write("\xff\xff\xff\xff");
+    damaged.close();
+    showFirst("Aaa", "ftp://h3999.example/");
 }
 
 void tst_ServerBook::cancelKeepsTheShownEntry()

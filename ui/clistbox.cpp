@@ -39,10 +39,10 @@ void CListBox::AddLines(std::vector<SortedLinesModel::Line> lines)
     SortedLinesControl::AddLines(std::move(lines));
 }
 
-void CListBox::AddTexts(QString texts, const std::vector<quint32> &ends)
+void CListBox::AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile)
 {
     const QScopedValueRollback guard(m_settingFromCode, true);
-    SortedLinesControl::AddTexts(std::move(texts), ends);
+    SortedLinesControl::AddTexts(std::move(texts), ends, orderFile);
 }
 
 int CListBox::InsertListed(const QString &text, qint32 data)

@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <unicode/uchar.h>
 #include <unicode/ucol.h>
 #include <unicode/ucoleitr.h>
 #include <unicode/uset.h>
@@ -10,6 +11,7 @@
 #include <array>
 #include <bit>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <cstring>
 #include <string>
@@ -309,6 +311,19 @@ struct ListedTexts {
     }
 };
 
+// Whether text a comes before text b: as QCollator orders them, then by index.
+bool collatedBefore(const UCollator *collator, const ListedTexts &texts, uint32_t a, uint32_t b)
+{
+    const QStringView left = texts.text(a), right = texts.text(b);
+    // QCollator puts an empty text before every other, ignorable ones too.
+    if (left.isEmpty() != right.isEmpty())
+        return left.isEmpty();
+    const UCollationResult order =
+        ucol_strcoll(collator, reinterpret_cast<const UChar *>(left.utf16()), int32_t(left.size()),
+                     reinterpret_cast<const UChar *>(right.utf16()), int32_t(right.size()));
+    return order != UCOL_EQUAL ? order == UCOL_LESS : a < b;
+}
+
 // Orders records as QCollator orders their texts, then by index.
 struct TextOrder {
     const UCollator *collator;
@@ -352,14 +367,7 @@ struct TextOrder {
 
     bool byCollator(const Record &a, const Record &b) const
     {
-        const QStringView left = texts->text(a.index), right = texts->text(b.index);
-        // QCollator puts an empty text before every other, ignorable ones too.
-        if (left.isEmpty() != right.isEmpty())
-            return left.isEmpty();
-        const UCollationResult order =
-            ucol_strcoll(collator, reinterpret_cast<const UChar *>(left.utf16()), int32_t(left.size()),
-                         reinterpret_cast<const UChar *>(right.utf16()), int32_t(right.size()));
-        return order != UCOL_EQUAL ? order == UCOL_LESS : a.index < b.index;
+        return collatedBefore(collator, *texts, a.index, b.index);
     }
 };
 
@@ -435,14 +443,22 @@ std::vector<uint32_t> CollatedOrder(const QString &listed, const std::vector<qui
             order[i] = i;
         return order;
     }
+    // A short listing is sorted by ICU's comparison alone: the table of
+    // weights costs milliseconds to make, once per process, and pays only
+    // from a few thousand texts on.
+    if (count < kCollationTableFrom) {
+        std::vector<uint32_t> order(count);
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(),
+                  [&](uint32_t a, uint32_t b) { return collatedBefore(collator.get(), texts, a, b); });
+        return order;
+    }
     if (!checkedRanks(collator.get()).agrees)
         return orderBySortKeys(collator.get(), texts, count);
 
-    // Above a few thousand texts a second thread sorts the second half while
-    // this one sorts the first; below, starting it costs more than it saves.
-    // Without a second thread this one sorts both halves: the order is the same.
-    constexpr uint32_t kParallelFrom = 4096;
-    const bool parallel = count >= kParallelFrom && std::thread::hardware_concurrency() > 1;
+    // A second thread sorts the second half while this one sorts the first;
+    // without one, this one sorts both halves: the order is the same.
+    const bool parallel = std::thread::hardware_concurrency() > 1;
     const uint32_t half = parallel ? count / 2 : count;
     std::vector<Record> records(count);
     std::jthread worker;
@@ -481,4 +497,19 @@ bool CollationTableAgreesWithIcu()
 {
     const Collator collator = germanCaseInsensitive();
     return collator && checkedRanks(collator.get()).agrees;
+}
+
+QByteArray CollationIdentity()
+{
+    const Collator collator = germanCaseInsensitive();
+    UVersionInfo icu{}, rules{};
+    u_getVersion(icu);
+    if (collator)
+        ucol_getVersion(collator.get(), rules);
+    UErrorCode status = U_ZERO_ERROR;
+    const char *locale = collator ? ucol_getLocaleByType(collator.get(), ULOC_ACTUAL_LOCALE, &status) : "";
+    // The attributes are this file's own; its revision stands for them.
+    constexpr char kSettings[] = "secondary,normalised,non-numeric,non-ignorable;1";
+    return QByteArray(reinterpret_cast<const char *>(icu), sizeof icu)
+           + QByteArray(reinterpret_cast<const char *>(rules), sizeof rules) + (locale ? locale : "") + kSettings;
 }

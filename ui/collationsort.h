@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <vector>
+
+// From this many texts on the order is worked out with a table of weights
+// (below, ICU compares every pair), and is worth remembering between listings.
+constexpr uint32_t kCollationTableFrom = 4096;
 
 // The order of many texts as the sorted list box gives it, computed at once:
 // German, case-insensitive, and equal texts in the order they are given.
@@ -25,3 +30,8 @@ std::vector<uint32_t> CollatedOrderBySortKeys(const QString &texts, const std::v
 // Whether the table agrees with ICU here, so that CollatedOrder takes its
 // fast path.
 bool CollationTableAgreesWithIcu();
+
+// What the order depends on besides the texts: ICU's version, its
+// collator's for German, and the settings above. An order worked out
+// under another identity may differ.
+QByteArray CollationIdentity();

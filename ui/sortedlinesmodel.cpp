@@ -1,6 +1,7 @@
 #include "sortedlinesmodel.h"
 
 #include "collationsort.h"
+#include "rememberedorder.h"
 
 #include <algorithm>
 
@@ -76,19 +77,21 @@ void SortedLinesModel::AddLines(std::vector<Line> lines)
         ends.push_back(quint32(texts.size()));
         data.push_back(line.data);
     }
-    addBatch(std::move(texts), ends, &data);
-}
-
-void SortedLinesModel::AddTexts(QString texts, const std::vector<quint32> &ends)
-{
-    addBatch(std::move(texts), ends, nullptr);
-}
-
-// Sorts the batch once (collation order, ties in batch order) and merges it
-// after the present lines' equal texts, as one-by-one insertion would.
-void SortedLinesModel::addBatch(QString texts, const std::vector<quint32> &ends, const std::vector<qint32> *data)
-{
     const std::vector<uint32_t> order = CollatedOrder(texts, ends);
+    addBatch(std::move(texts), ends, &data, order);
+}
+
+void SortedLinesModel::AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile)
+{
+    const std::vector<uint32_t> order = RememberedCollatedOrder(orderFile, texts, ends);
+    addBatch(std::move(texts), ends, nullptr, order);
+}
+
+// Takes in the batch in its collated order (ties in batch order), merged
+// after the present lines' equal texts, as one-by-one insertion would.
+void SortedLinesModel::addBatch(QString texts, const std::vector<quint32> &ends, const std::vector<qint32> *data,
+                                const std::vector<uint32_t> &order)
+{
     const quint32 base = quint32(m_text.size());
     if (m_text.isEmpty())
         m_text = std::move(texts);

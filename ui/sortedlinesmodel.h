@@ -31,7 +31,9 @@ public:
     void AddLines(std::vector<Line> lines);
     // The same for lines whose texts stand back to back in texts, line i
     // ending at ends[i], each with its index i as item data: a listing.
-    void AddTexts(QString texts, const std::vector<quint32> &ends);
+    // With orderFile, a large listing's order is kept there between calls
+    // (RememberedCollatedOrder).
+    void AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile = {});
     // Inserts text where a listing with that item data would put it: among
     // equal texts in the order of their item data. Returns the position.
     int InsertListed(const QString &text, qint32 data);
@@ -60,7 +62,8 @@ private:
     QStringView textOf(const Span &span) const { return QStringView(m_text).mid(span.start, span.length); }
     bool isValid(int index) const { return index >= 0 && index < GetCount(); }
     Span appendText(QStringView text, qint32 data);
-    void addBatch(QString texts, const std::vector<quint32> &ends, const std::vector<qint32> *data);
+    void addBatch(QString texts, const std::vector<quint32> &ends, const std::vector<qint32> *data,
+                  const std::vector<uint32_t> &order);
 
     QCollator m_collator;
     // Every line's text, and text of removed lines until the next reset.
@@ -75,7 +78,10 @@ class SortedLinesControl
 public:
     int AddString(const QString &text) { return m_lines->AddString(text); }
     void AddLines(std::vector<SortedLinesModel::Line> lines) { m_lines->AddLines(std::move(lines)); }
-    void AddTexts(QString texts, const std::vector<quint32> &ends) { m_lines->AddTexts(std::move(texts), ends); }
+    void AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile = {})
+    {
+        m_lines->AddTexts(std::move(texts), ends, orderFile);
+    }
     int InsertListed(const QString &text, qint32 data) { return m_lines->InsertListed(text, data); }
     void RemoveLine(int index) { m_lines->RemoveLine(index); }
     void CloseGap(qint32 data) { m_lines->CloseGap(data); }

@@ -1,0 +1,134 @@
+#include "rememberedorder.h"
+
+#include "collationsort.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The file: this header, then the order as count 32-bit indexes, all in the
+// machine's byte order (a file from a machine of the other order does not
+// match and is replaced).
+struct Header {
+    char magic[8];
+    quint32 format;
+    quint32 count;
+    quint64 collation;  // hash of CollationIdentity()
+    quint64 listing;    // ListingHash of the texts it orders
+    quint64 order;      // hash of the order itself, so that damage shows
+};
+static_assert(sizeof(Header) == 40);
+constexpr char kMagic[8] = {'K', 'e', 'l', 'v', 'o', 'O', 'r', 'd'};
+constexpr quint32 kFormat = 1;
+
+quint64 mixed(quint64 hash, quint64 word)
+{
+    hash ^= word * 0x9E3779B97F4A7C15ULL;
+    return std::rotl(hash, 29) * 0xBF58476D1CE4E5B9ULL;
+}
+
+// Eight bytes at a time; the length goes in last, so that texts that differ
+// only in trailing zero bytes differ.
+quint64 hashed(const void *data, size_t bytes, quint64 hash)
+{
+    const auto *at = static_cast<const unsigned char *>(data);
+    const size_t length = bytes;
+    for (; bytes >= sizeof(quint64); bytes -= sizeof(quint64), at += sizeof(quint64)) {
+        quint64 word;
+        std::memcpy(&word, at, sizeof word);
+        hash = mixed(hash, word);
+    }
+    quint64 tail = 0;
+    std::memcpy(&tail, at, bytes);
+    return mixed(mixed(hash, tail), length);
+}
+
+quint64 collationHash()
+{
+    static const quint64 hash = [] {
+        const QByteArray identity = CollationIdentity();
+        return hashed(identity.constData(), size_t(identity.size()), 0);
+    }();
+    return hash;
+}
+
+quint64 orderHash(const std::vector<uint32_t> &order)
+{
+    return hashed(order.data(), order.size() * sizeof(uint32_t), 0);
+}
+
+// The order the file holds for a listing of count texts with that hash;
+// empty unless it is whole, made for them and a permutation of them.
+std::vector<uint32_t> read(const QString &file, size_t count, quint64 listing)
+{
+    QFile in(file);
+    Header header{};
+    if (!in.open(QIODevice::ReadOnly) || in.size() != qint64(sizeof header + count * sizeof(uint32_t))
+        || in.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header)
+        || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.format != kFormat
+        || header.count != count || header.collation != collationHash() || header.listing != listing)
+        return {};
+    std::vector<uint32_t> order(count);
+    const qint64 bytes = qint64(count * sizeof(uint32_t));
+    if (in.read(reinterpret_cast<char *>(order.data()), bytes) != bytes || orderHash(order) != header.order)
+        return {};
+    std::vector<bool> seen(count);
+    for (const uint32_t index : order) {
+        if (index >= count || seen[index])
+            return {};
+        seen[index] = true;
+    }
+    return order;
+}
+
+// Written under a name of its own and then renamed, so that a reader sees
+// the old file or the new one whole. Failing is no error: the file is
+// only a shortcut.
+void write(const QString &file, quint64 listing, const std::vector<uint32_t> &order)
+{
+    Header header{};
+    std::memcpy(header.magic, kMagic, sizeof kMagic);
+    header.format = kFormat;
+    header.count = quint32(order.size());
+    header.collation = collationHash();
+    header.listing = listing;
+    header.order = orderHash(order);
+    QTemporaryFile out(file + QStringLiteral(".XXXXXX"));
+    out.setAutoRemove(false);
+    if (!out.open())
+        return;
+    const qint64 bytes = qint64(order.size() * sizeof(uint32_t));
+    const bool written = out.write(reinterpret_cast<const char *>(&header), sizeof header) == qint64(sizeof header)
+                         && out.write(reinterpret_cast<const char *>(order.data()), bytes) == bytes && out.flush();
+    out.close();
+    // rename(2) replaces the old file in one step, as QFile::rename does not.
+    if (!written || std::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(file).constData()) != 0)
+        QFile::remove(out.fileName());
+}
+
+} // namespace
+
+quint64 ListingHash(const QString &texts, const std::vector<quint32> &ends)
+{
+    const quint64 hash = hashed(texts.utf16(), size_t(texts.size()) * sizeof(char16_t), 0);
+    return hashed(ends.data(), ends.size() * sizeof(quint32), hash);
+}
+
+std::vector<uint32_t> RememberedCollatedOrder(const QString &file, const QString &texts,
+                                              const std::vector<quint32> &ends)
+{
+    if (file.isEmpty() || ends.size() < kCollationTableFrom)
+        return CollatedOrder(texts, ends);
+    const quint64 listing = ListingHash(texts, ends);
+    std::vector<uint32_t> order = read(file, ends.size(), listing);
+    if (order.empty()) {
+        order = CollatedOrder(texts, ends);
+        write(file, listing, order);
+    }
+    return order;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+// The collated order of a large listing (CollatedOrder's), kept in a file of
+// its own between listings, so that a book nobody changed is not sorted on
+// every call.
+//
+// The file is used only after the listing just read has proved that it is
+// the one the file was made for: the same number of texts and a hash of
+// every text and where it ends, under the same collation (ICU's version and
+// its collator's). Any difference, and a damaged, cut short or foreign file,
+// means a sort as without the file, which is then written anew. Whatever
+// the file holds, the order used is a permutation of the listing, so each
+// line still leads to its own row. A file that cannot be written (a
+// read-only folder or mount) is not kept; the listing does not suffer.
+// Listings too short to be worth it neither read nor write one.
+std::vector<uint32_t> RememberedCollatedOrder(const QString &file, const QString &texts,
+                                              const std::vector<quint32> &ends);
+
+// The hash that ties a file to its listing: 64 bits over the texts' UTF-16
+// units and their ends, the same on every machine.
+quint64 ListingHash(const QString &texts, const std::vector<quint32> &ends);
