@@ -9,26 +9,48 @@
 //   delete  "Löschen" + Yes to the list painted again (100,000 entries)
 //   first   the first call of a fresh process against the first raw scan of
 //           another fresh process (separate processes, interleaved)
+//   dialog  at 10, 100 and 1,000 entries, the first call of a fresh process
+//           against a fresh process that shows a QDialog with the same
+//           widgets, reads the labels through QSQLITE, sorts them with
+//           QCollator and shows the first entry's details: what any Qt
+//           dialog listing the book would cost (to the end of the first
+//           paint on both sides, from after QApplication's start)
 //   peak    the peak resident memory of a process that showed the book
 // Each size runs in its own process, so peaks do not carry over. The platform
 // is xcb under a display and offscreen otherwise; the report says which.
-// Left out: reading the file from disk the first time (both sides would pay
-// it), and the host's own start-up.
+// --prefix lists a book whose labels share long beginnings instead of the
+// mixed one; --busy keeps the other core busy with a spinning process all
+// the while. Left out: reading the file from disk the first time (both
+// sides would pay it), and the host's own start-up.
+// Usage: bench_serverbook [--prefix] [--busy] [ENTRIES...]
 
 #include "benchfile.h"
 #include "cplugindll.h"
 #include "cpluginhost.h"
+#include "cserverbookstore.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCollator>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QProcess>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringListModel>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+
+#include <numeric>
 
 namespace {
 
@@ -224,6 +246,87 @@ int runFirst(const QString &pluginDir, bool raw)
     return 0;
 }
 
+// Child: what a plain Qt dialog listing the book costs in a fresh process,
+// to the end of its first paint.
+int runFirstFloor(const QString &pluginDir)
+{
+    QElapsedTimer timer;
+    timer.start();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("floor"));
+        db.setDatabaseName(pluginDir + QStringLiteral("/DATA/kelvo.mdb"));
+        db.open();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("SELECT rowid, Bezeichnung FROM Serverbook ORDER BY rowid"));
+        QStringList labels;
+        std::vector<qint64> rowids;
+        while (query.next()) {
+            rowids.push_back(query.value(0).toLongLong());
+            labels << query.value(1).toString();
+        }
+        QCollator collator(QLocale(QLocale::German, QLocale::Germany));
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        std::vector<int> order(size_t(labels.size()));
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return collator.compare(labels[a], labels[b]) < 0; });
+        QStringList sorted;
+        for (const int i : order)
+            sorted << labels[i];
+
+        QDialog dialog;
+        dialog.setWindowTitle(QStringLiteral("Serverbook-Auswahl"));
+        auto *layout = new QGridLayout(&dialog);
+        auto *entries = new QGroupBox(QStringLiteral("Bezeichnung"));
+        auto *entriesLayout = new QGridLayout(entries);
+        auto *list = new QListView;
+        auto *model = new QStringListModel(sorted, &dialog);
+        list->setModel(model);
+        entriesLayout->addWidget(list, 0, 0, 1, 2);
+        entriesLayout->addWidget(new QPushButton(QStringLiteral("Löschen")), 1, 0);
+        entriesLayout->addWidget(new QPushButton(QStringLiteral("Neu ...")), 1, 1);
+        auto *properties = new QGroupBox(QStringLiteral("Eigenschaften"));
+        auto *propertiesLayout = new QGridLayout(properties);
+        QLineEdit *fields[3];
+        const char *names[] = {"Server:", "Startverzeichnis:", "Plugin:"};
+        for (int i = 0; i < 3; ++i) {
+            fields[i] = new QLineEdit;
+            fields[i]->setReadOnly(true);
+            propertiesLayout->addWidget(new QLabel(QString::fromUtf8(names[i])), i, 0);
+            propertiesLayout->addWidget(fields[i], i, 1);
+        }
+        layout->addWidget(entries, 0, 0);
+        layout->addWidget(properties, 1, 0);
+        layout->addWidget(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel), 0, 1, 2, 1);
+        if (!order.empty()) {
+            list->setCurrentIndex(model->index(0));
+            QSqlQuery details(db);
+            details.prepare(QStringLiteral("SELECT Servername, Startverzeichnis, Plugindateiname FROM Serverbook "
+                                           "WHERE rowid = ?"));
+            details.addBindValue(rowids[size_t(order.front())]);
+            details.exec();
+            for (int i = 0; details.next() && i < 3; ++i)
+                fields[i]->setText(details.value(i).toString());
+        }
+        double painted = -1;
+        new PaintWatch(&dialog, [&] {
+            painted = double(timer.nsecsElapsed()) / 1e6;
+            dialog.accept();
+        });
+        dialog.exec();
+        out() << painted << Qt::endl;
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("floor"));
+    return 0;
+}
+
+// Child: keeps a core busy until it is ended.
+[[noreturn]] void spin()
+{
+    for (;;)
+        asm volatile("" ::: "memory");
+}
+
 double runChild(const QStringList &args, bool echo)
 {
     QProcess process;
@@ -248,22 +351,52 @@ int main(int argc, char *argv[])
         return runSize(args.value(2), args.value(3).toInt());
     if (args.value(1) == QLatin1String("--first"))
         return runFirst(args.value(2), args.value(3) == QLatin1String("raw"));
+    if (args.value(1) == QLatin1String("--first-floor"))
+        return runFirstFloor(args.value(2));
+    if (args.value(1) == QLatin1String("--spin"))
+        spin();
 
-    out() << "platform " << QGuiApplication::platformName() << "; medians of " << kPairs
-          << " interleaved pairs, ratio to the raw scan with [min-max] of the per-pair ratios\n"
-          << "what\trows\tmodule\traw scan\tratio" << Qt::endl;
+    const LabelStyle style = args.contains(QLatin1String("--prefix")) ? LabelStyle::SharedPrefixes : LabelStyle::Mixed;
+    QProcess spinner;
+    if (args.contains(QLatin1String("--busy"))) {
+        spinner.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--spin")});
+        spinner.waitForStarted();
+    }
+    out() << "platform " << QGuiApplication::platformName() << "; labels "
+          << (style == LabelStyle::Mixed ? "mixed" : "sharing long beginnings") << "; other core "
+          << (spinner.state() == QProcess::Running ? "busy" : "idle") << "; medians of " << kPairs
+          << " interleaved pairs, ratio to the floor with [min-max] of the per-pair ratios\n"
+          << "what\trows\tmodule\tfloor\tratio" << Qt::endl;
     QTemporaryDir dir;
     QFile::copy(QStringLiteral(KELVO_PLUGIN_DIR "/Kelvo.so"), dir.filePath(QStringLiteral("Kelvo.so")));
     QFile::copy(QStringLiteral(KELVO_PLUGIN_DIR "/FtpWorker.so"), dir.filePath(QStringLiteral("FtpWorker.so")));
+    const QString book = dir.filePath(QStringLiteral("DATA/kelvo.mdb"));
+    const auto freshBook = [&](int rows) {
+        writeBenchStore(book, rows, style);
+        QFile::remove(CServerBookStore::ListingOrderFile(book));
+        QDir(dir.filePath(QStringLiteral("DATA/backup"))).removeRecursively();
+    };
     // Sizes given on the command line run alone, for profiling one of them.
     std::vector<int> sizes;
-    for (const QString &arg : args.mid(1))
-        sizes.push_back(arg.toInt());
-    if (sizes.empty())
+    for (const QString &arg : args.mid(1)) {
+        if (!arg.startsWith(QLatin1String("--")))
+            sizes.push_back(arg.toInt());
+    }
+    if (sizes.empty()) {
+        // The common case: a small book, the first call in a running host.
+        for (const int rows : {10, 100, 1000}) {
+            freshBook(rows);
+            std::vector<double> first, floor;
+            for (int pair = 0; pair < kPairs; ++pair) {
+                floor.push_back(runChild({QStringLiteral("--first-floor"), dir.path()}, false));
+                first.push_back(runChild({QStringLiteral("--first"), dir.path(), QStringLiteral("module")}, false));
+            }
+            report("dialog", rows, first, floor);
+        }
         sizes = {10'000, 100'000, 1'000'000};
+    }
     for (const int rows : sizes) {
-        writeBenchStore(dir.filePath(QStringLiteral("DATA/kelvo.mdb")), rows);
-        QDir(dir.filePath(QStringLiteral("DATA/backup"))).removeRecursively();
+        freshBook(rows);
         runChild({QStringLiteral("--size"), dir.path(), QString::number(rows)}, true);
         if (rows == 100'000 || rows == 1'000'000) {
             // The changes made backups and rows; start the next size clean.
@@ -275,6 +408,10 @@ int main(int argc, char *argv[])
             first.push_back(runChild({QStringLiteral("--first"), dir.path(), QStringLiteral("module")}, false));
         }
         report("first", rows, first, floor);
+    }
+    if (spinner.state() == QProcess::Running) {
+        spinner.kill();
+        spinner.waitForFinished();
     }
     return 0;
 }

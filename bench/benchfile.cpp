@@ -10,13 +10,16 @@
 
 #include <algorithm>
 
-void writeBenchStore(const QString &file, int rows)
+void writeBenchStore(const QString &file, int rows, LabelStyle style)
 {
     static const char *const words[] = {
         "Verein", "verein", "Bäckerei", "bäckerei", "Müller", "MÜLLER", "Schmidt", "Übung", "übungen",
         "Ärzte", "Straße", "STRASSE", "Firma", "firmen", "Kunde", "Öko", "oeko", "Zahnarzt", "www",
         "FTP", "Server", "Archiv", "Vorschau", "Gemeinde", "Schule", "Kirche", "Sport", "Café", "Blog"};
+    static const char *const vocabulary[] = {"Kunden", "Kundenserver", "Server", "Webseite", "Verein",
+                                             "Vereinsseite", "Projekt", "Schule", "Gemeinde", "Shop"};
     constexpr int wordCount = int(sizeof words / sizeof *words);
+    constexpr int vocabularySize = int(sizeof vocabulary / sizeof *vocabulary);
     QRandomGenerator random{quint32(rows)};
     std::vector<QByteArray> labels;
     labels.reserve(size_t(rows));
@@ -26,7 +29,14 @@ void writeBenchStore(const QString &file, int rows)
             labels.push_back(labels[size_t(random.bounded(i))]);
             continue;
         }
-        QByteArray label = QByteArray(words[random.bounded(wordCount)]) + ' ' + words[random.bounded(wordCount)];
+        QByteArray label;
+        if (style == LabelStyle::Mixed) {
+            label = QByteArray(words[random.bounded(wordCount)]) + ' ' + words[random.bounded(wordCount)];
+        } else {
+            label = vocabulary[random.bounded(vocabularySize)];
+            for (int more = random.bounded(3); more > 0; --more)
+                label += QByteArray(" ") + vocabulary[random.bounded(vocabularySize)];
+        }
         label += ' ' + QByteArray::number(random.bounded(100000));
         labels.push_back(label);
     }

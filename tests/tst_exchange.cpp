@@ -372,6 +372,12 @@ void tst_Exchange::malformedInputIsRefused_data()
     QTest::newRow("%+ escape") << "WinSCP.ini" << session + "a%+1\n" << "Zeile 2: ungültiger Wert: ungültige %-Folge \"%+1\"";
     QTest::newRow("%- escape") << "WinSCP.ini" << session + "a%-1\n" << "Zeile 2: ungültiger Wert: ungültige %-Folge";
     QTest::newRow("%00 escape") << "WinSCP.ini" << session + "a%00b\n" << "Zeile 2: ungültiger Wert: %00";
+    // A key the site does not need is checked all the same.
+    QTest::newRow("escape in a key not kept") << "WinSCP.ini" << "[Sessions\\s]\nUserName=a%zz\n"
+                                              << "Zeile 2: ungültiger Wert: ungültige %-Folge";
+    // A line longer than the reader's piece is one line.
+    QTest::newRow("escape after 9,000 bytes") << "WinSCP.ini" << session + QByteArray(9000, 'a') + "%zz\nX=1\n"
+                                              << "Zeile 2: ungültiger Wert: ungültige %-Folge";
     QTest::newRow("bom, then no utf-8") << "WinSCP.ini" << session + "%EF%BB%BFM%FCller\n" << "Zeile 2: ungültiger Wert: als UTF-8 markiert";
     QTest::newRow("host an integer") << "x.duck"
                                      << duck("<key>Protocol</key>\n<string>ftp</string>\n<key>Hostname</key>\n<integer>7</integer>\n")
