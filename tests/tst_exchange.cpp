@@ -373,7 +373,7 @@ void tst_Exchange::malformedInputIsRefused_data()
     QTest::newRow("%- escape") << "WinSCP.ini" << session + "a%-1\n" << "Zeile 2: ungültiger Wert: ungültige %-Folge";
     QTest::newRow("%00 escape") << "WinSCP.ini" << session + "a%00b\n" << "Zeile 2: ungültiger Wert: %00";
     // A key the site does not need is checked all the same.
-    QTest::newRow("escape in a key not kept") << "WinSCP.ini" << "[Sessions\\s]\nUserName=a%zz\n"
+    QTest::newRow("escape in a key not kept") << "WinSCP.ini" << QByteArray("[Sessions\\s]\nUserName=a%zz\n")
                                               << "Zeile 2: ungültiger Wert: ungültige %-Folge";
     // A line longer than the reader's piece is one line.
     QTest::newRow("escape after 9,000 bytes") << "WinSCP.ini" << session + QByteArray(9000, 'a') + "%zz\nX=1\n"
