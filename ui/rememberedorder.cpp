@@ -32,20 +32,31 @@ quint64 mixed(quint64 hash, quint64 word)
     return std::rotl(hash, 29) * 0xBF58476D1CE4E5B9ULL;
 }
 
-// Eight bytes at a time; the length goes in last, so that texts that differ
+// Eight bytes at a time in four independent lanes, which the processor
+// works on at once; the length goes in last, so that texts that differ
 // only in trailing zero bytes differ.
 quint64 hashed(const void *data, size_t bytes, quint64 hash)
 {
     const auto *at = static_cast<const unsigned char *>(data);
     const size_t length = bytes;
+    quint64 lanes[4] = {hash, hash + 1, hash + 2, hash + 3};
+    for (; bytes >= sizeof lanes; bytes -= sizeof lanes, at += sizeof lanes) {
+        quint64 words[4];
+        std::memcpy(words, at, sizeof words);
+        for (int lane = 0; lane < 4; ++lane)
+            lanes[lane] = mixed(lanes[lane], words[lane]);
+    }
     for (; bytes >= sizeof(quint64); bytes -= sizeof(quint64), at += sizeof(quint64)) {
         quint64 word;
         std::memcpy(&word, at, sizeof word);
-        hash = mixed(hash, word);
+        lanes[0] = mixed(lanes[0], word);
     }
     quint64 tail = 0;
     std::memcpy(&tail, at, bytes);
-    return mixed(mixed(hash, tail), length);
+    quint64 joined = mixed(lanes[0], tail);
+    for (int lane = 1; lane < 4; ++lane)
+        joined = mixed(joined, lanes[lane]);
+    return mixed(joined, length);
 }
 
 quint64 collationHash()
@@ -77,11 +88,11 @@ std::vector<uint32_t> read(const QString &file, size_t count, quint64 listing)
     const qint64 bytes = qint64(count * sizeof(uint32_t));
     if (in.read(reinterpret_cast<char *>(order.data()), bytes) != bytes || orderHash(order) != header.order)
         return {};
-    std::vector<bool> seen(count);
+    std::vector<uint8_t> seen(count);
     for (const uint32_t index : order) {
         if (index >= count || seen[index])
             return {};
-        seen[index] = true;
+        seen[index] = 1;
     }
     return order;
 }
