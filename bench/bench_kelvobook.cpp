@@ -8,7 +8,9 @@
 //   100,000 sites into an empty book, against a floor that parses the same
 //   file with Qt's XML reader (a plain line reader for WinSCP) and inserts
 //   the rows with one prepared statement in one transaction.
-// Usage: bench_kelvobook [ENTRIES] [PAIRS=7]. Left out: the page cache is
+// Usage: bench_kelvobook [ENTRIES] [PAIRS=7] [--tool PATH], where PATH is
+// another build's kelvo-book to measure instead (an older one, to compare
+// on the same machine in the same sitting). Left out: the page cache is
 // warm for both sides (each path runs once before it is timed); the floor
 // neither checks for duplicates nor makes a backup.
 
@@ -216,10 +218,15 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.value(1) == "import-floor")
         return importFloor(args.value(2), args.value(3), args.value(4));
-    const int entries = args.value(1, "1000000").toInt();
-    const int pairs = args.value(2, "7").toInt();
+    QStringList numbers = args.mid(1);
+    QString tool = QStringLiteral(KELVO_TOOLS_DIR "/kelvo-book");
+    if (const qsizetype option = numbers.indexOf(QLatin1String("--tool")); option >= 0) {
+        tool = numbers.value(option + 1);
+        numbers.remove(option, std::min<qsizetype>(2, numbers.size() - option));
+    }
+    const int entries = numbers.value(0, "1000000").toInt();
+    const int pairs = numbers.value(1, "7").toInt();
     QTextStream out(stdout);
-    const QString tool = QStringLiteral(KELVO_TOOLS_DIR "/kelvo-book");
     const QString self = app.applicationFilePath();
 
     QTemporaryDir work;
@@ -230,7 +237,7 @@ int main(int argc, char *argv[])
     const QString columns = "SELECT rowid - 1 AS ordinal, Bezeichnung AS label, Servername AS server, "
                             "Startverzeichnis AS startdir, Plugindateiname AS pluginfile FROM Serverbook ORDER BY rowid";
     const QString dir = "--plugin-dir";
-    out << "kelvo-book at " << entries << " entries, " << pairs << " pairs each" << Qt::endl;
+    out << tool << " at " << entries << " entries, " << pairs << " pairs each" << Qt::endl;
     const QList<Path> exports = {
         {"list (vs sqlite3 -csv)", {tool, dir, book, "list"}, {"sqlite3", "-csv", file, columns}, {}},
         {"list --json (vs -json)", {tool, dir, book, "list", "--json"}, {"sqlite3", "-json", file, columns}, {}},

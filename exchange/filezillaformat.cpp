@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <type_traits>
 
 using namespace Qt::StringLiterals;
 
@@ -289,19 +291,58 @@ QStringList foldersOf(const QString &label)
     return parts;
 }
 
-bool isXmlSpecial(QChar c)
+// At most this many bytes stand for one UTF-16 unit in the file: an escaped
+// quote, "&quot;". A character outside ASCII takes three at most.
+constexpr qsizetype kMostBytesPerUnit = 6;
+
+char *put(char *cursor, QLatin1StringView text)
 {
-    return c == u'<' || c == u'>' || c == u'&' || c == u'"';
+    std::memcpy(cursor, text.data(), size_t(text.size()));
+    return cursor + text.size();
 }
 
-// A text as XML can hold it: without control characters, which XML 1.0
-// forbids or a reader turns into others (a carriage return comes back as a
-// line feed). Notes in *removed when there were any.
+// Writes text as UTF-8 with what XML needs escaped in text, and the quote,
+// escaped as Qt escapes them; a lone surrogate becomes "?", as in toUtf8().
+char *putEscaped(char *cursor, QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u < 0x80) {
+            switch (u) {
+            case u'<': cursor = put(cursor, "&lt;"_L1); break;
+            case u'>': cursor = put(cursor, "&gt;"_L1); break;
+            case u'&': cursor = put(cursor, "&amp;"_L1); break;
+            case u'"': cursor = put(cursor, "&quot;"_L1); break;
+            default: *cursor++ = char(u);
+            }
+        } else if (u < 0x800) {
+            *cursor++ = char(0xC0 | u >> 6);
+            *cursor++ = char(0x80 | (u & 0x3F));
+        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            const char32_t code = QChar::surrogateToUcs4(u, text[++i].unicode());
+            *cursor++ = char(0xF0 | code >> 18);
+            *cursor++ = char(0x80 | (code >> 12 & 0x3F));
+            *cursor++ = char(0x80 | (code >> 6 & 0x3F));
+            *cursor++ = char(0x80 | (code & 0x3F));
+        } else if (QChar::isSurrogate(u)) {
+            *cursor++ = '?';
+        } else {
+            *cursor++ = char(0xE0 | u >> 12);
+            *cursor++ = char(0x80 | (u >> 6 & 0x3F));
+            *cursor++ = char(0x80 | (u & 0x3F));
+        }
+    }
+    return cursor;
+}
+
 bool isControl(QChar c)
 {
     return c.unicode() < 0x20 || c.unicode() == 0x7F || c.isNonCharacter();
 }
 
+// A text as XML can hold it: without control characters, which XML 1.0
+// forbids or a reader turns into others (a carriage return comes back as a
+// line feed). Notes in *removed when there were any.
 QString withoutControls(const QString &text, bool *removed)
 {
     if (std::none_of(text.begin(), text.end(), isControl))
@@ -366,31 +407,46 @@ void CFileZillaWriter::Add(const BookEntry &entry)
         characters(folders[m_open.size()]);
     }
     // The server's elements as startElement, characters and endElement
-    // would write them, in fewer steps: every entry is one.
+    // would write them, written straight into room made for them at once:
+    // every entry is one, and small appends cost more than the rest.
     if (!closeStartTag(false))
         newLine(m_depth);
-    *m_out += "<Server>";
-    const auto element = [this](QLatin1StringView tag, auto text) {
-        newLine(m_depth + 1);
-        *m_out += '<';
-        *m_out += tag;
-        *m_out += '>';
-        appendEscaped(text);
-        *m_out += "</";
-        *m_out += tag;
-        *m_out += '>';
+    const QStringView name = folders.isEmpty() ? QStringView(label) : QStringView(label).mid(label.lastIndexOf(u'/') + 1);
+    const QString remoteDir = EncodeFileZillaPath(startDir);
+    const qsizetype indent = 1 + 4 * (m_depth + 1);
+    const qsizetype at = m_out->size();
+    m_out->resize(at + kMostBytesPerUnit * (host.size() + name.size() + remoteDir.size()) + 8 * indent + 256);
+    char *cursor = m_out->data() + at;
+    const auto element = [&cursor, indent](QLatin1StringView tag, auto text) {
+        *cursor++ = '\n';
+        std::memset(cursor, ' ', size_t(indent - 1));
+        cursor += indent - 1;
+        *cursor++ = '<';
+        cursor = put(cursor, tag);
+        *cursor++ = '>';
+        if constexpr (std::is_same_v<decltype(text), QStringView>)
+            cursor = putEscaped(cursor, text);
+        else
+            cursor = put(cursor, text);
+        cursor = put(cursor, "</"_L1);
+        cursor = put(cursor, tag);
+        *cursor++ = '>';
     };
     char number[8];
+    cursor = put(cursor, "<Server>"_L1);
     element("Host"_L1, QStringView(host));
     element("Port"_L1, QLatin1StringView(number, std::to_chars(number, number + sizeof number, port).ptr));
     element("Protocol"_L1, QLatin1StringView(number, std::to_chars(number, number + sizeof number, protocol).ptr));
     element("Type"_L1, "0"_L1);
     // Interactive: FileZilla asks for user and password, which the book never keeps.
     element("Logontype"_L1, "3"_L1);
-    element("Name"_L1, folders.isEmpty() ? QStringView(label) : QStringView(label).mid(label.lastIndexOf(u'/') + 1));
-    element("RemoteDir"_L1, QStringView(EncodeFileZillaPath(startDir)));
-    newLine(m_depth);
-    *m_out += "</Server>";
+    element("Name"_L1, name);
+    element("RemoteDir"_L1, QStringView(remoteDir));
+    *cursor++ = '\n';
+    std::memset(cursor, ' ', size_t(indent - 5));
+    cursor += indent - 5;
+    cursor = put(cursor, "</Server>"_L1);
+    m_out->truncate(cursor - m_out->constData());
     m_afterStartTag = m_afterContent = false;
 }
 
@@ -430,24 +486,11 @@ void CFileZillaWriter::characters(QStringView text)
     appendEscaped(text);
 }
 
-// What XML needs escaped in text, and the quote, as Qt escapes it.
 void CFileZillaWriter::appendEscaped(QStringView text)
 {
-    for (qsizetype plain = 0; plain < text.size();) {
-        qsizetype special = plain;
-        while (special < text.size() && !isXmlSpecial(text[special]))
-            ++special;
-        AppendUtf8(*m_out, text.mid(plain, special - plain));
-        if (special == text.size())
-            break;
-        switch (text[special].unicode()) {
-        case u'<': *m_out += "&lt;"; break;
-        case u'>': *m_out += "&gt;"; break;
-        case u'&': *m_out += "&amp;"; break;
-        default: *m_out += "&quot;";
-        }
-        plain = special + 1;
-    }
+    const qsizetype at = m_out->size();
+    m_out->resize(at + kMostBytesPerUnit * text.size());
+    m_out->truncate(putEscaped(m_out->data() + at, text) - m_out->constData());
 }
 
 // An element without content closes its start tag; one whose last content
@@ -466,11 +509,6 @@ void CFileZillaWriter::endElement(QLatin1StringView tag)
     *m_out += tag;
     *m_out += '>';
     m_afterStartTag = false;
-}
-
-void CFileZillaWriter::appendEscaped(QLatin1StringView digits)
-{
-    *m_out += digits;
 }
 
 void CFileZillaWriter::newLine(qsizetype depth)

@@ -35,7 +35,6 @@ private:
     void characters(QStringView text);
     void endElement(QLatin1StringView tag);
     void appendEscaped(QStringView text);
-    void appendEscaped(QLatin1StringView digits);
     void newLine(qsizetype depth);
     bool closeStartTag(bool withContent);
 

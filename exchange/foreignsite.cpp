@@ -1,7 +1,6 @@
 #include "foreignsite.h"
 
 #include <QByteArray>
-#include <QStringEncoder>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -148,7 +147,5 @@ void AppendUtf8(QByteArray &out, QStringView text)
         std::transform(text.begin(), text.end(), out.data() + at, [](QChar c) { return char(c.unicode()); });
         return;
     }
-    QStringEncoder utf8(QStringEncoder::Utf8);
-    out.resize(at + utf8.requiredSpace(text.size()));
-    out.truncate(utf8.appendToBuffer(out.data() + at, text) - out.constData());
+    out += text.toUtf8();
 }

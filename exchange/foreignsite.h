@@ -59,7 +59,8 @@ struct PlainAddress {
 };
 std::optional<PlainAddress> ParsePlainAddress(QStringView address);
 
-// Appends text to out as UTF-8, plain ASCII without a converter.
+// Appends text to out as UTF-8, as toUtf8() gives it; plain ASCII without
+// a converter.
 void AppendUtf8(QByteArray &out, QStringView text);
 
 // A host as another client stored it, without "user:password@" before it.

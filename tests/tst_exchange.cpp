@@ -508,6 +508,8 @@ void tst_Exchange::exportForFileZillaReadsBackTheSameBook()
         {7, "Steuer\x01zeichen", "ftp://steuer.example/", "/a\x02b", "FtpWorker.so"},
         {8, QString::fromUtf16(u"Null\0Byte", 9), "ftp://null.example/", "/", "FtpWorker.so"},
         {9, "M\uFFFDller", "ftp://mueller2.example/", "/", "FtpWorker.so"},
+        // Characters of two, three and four bytes in UTF-8, and what XML escapes.
+        {10, "Caf\u00E9 \u20AC/\U0001F600 <&\">", "http://zeichen.example/", "/\u20AC/\U0001F600", "HttpWorker.so"},
     };
     int leftOut = 0;
     QStringList changed;
@@ -585,8 +587,8 @@ void tst_Exchange::fileZillaFileIsWrittenAsBefore()
 }
 
 // Addresses the export and the import take apart or build without QUrl
-// are exactly those QUrl reads the same way: random addresses from pieces
-// that come close to every rule, and each plain one compared with QUrl.
+// are exactly those QUrl reads and writes the same way: random addresses
+// from pieces that come close to every rule, each compared with QUrl.
 void tst_Exchange::plainAddressesReadAsQUrlReadsThem()
 {
     // Plain pieces come up more often than the others, so that many
@@ -612,6 +614,22 @@ void tst_Exchange::plainAddressesReadAsQUrlReadsThem()
             url.setHost(hostName, QUrl::StrictMode);
             QVERIFY2(url.isValid() && url.host() == hostName, qPrintable(hostName));
         }
+        // An import makes the address QUrl would make of the site.
+        const int port = random.bounded(3) ? 0 : 2121;
+        QUrl expected;
+        expected.setScheme("ftp");
+        expected.setHost(hostName, QUrl::StrictMode);
+        if (port)
+            expected.setPort(port);
+        expected.setPath("/");
+        // Texts over the book's limit are refused either way.
+        const bool valid = expected.isValid() && !expected.host().isEmpty() && hostName.size() <= 128
+                           && expected.toString(QUrl::FullyEncoded).size() <= 128;
+        QString reason;
+        const std::optional<BookEntry> entry = EntryOfSite({"", "ftp", hostName, port, ""}, kWorkers, true, &reason);
+        QVERIFY2(entry.has_value() == valid, qPrintable(hostName + ": " + reason));
+        if (entry)
+            QCOMPARE(entry->server, expected.toString(QUrl::FullyEncoded));
         const std::optional<PlainAddress> parts = ParsePlainAddress(address);
         if (!parts)
             continue;
