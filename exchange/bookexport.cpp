@@ -45,17 +45,8 @@ void appendJsonString(QByteArray &out, const QString &text)
     out += '"';
     qsizetype plain = 0;  // the start of the run not yet appended
     const auto appendRun = [&](qsizetype upTo) {
-        if (upTo <= plain)
-            return;
-        const QStringView run = QStringView(text).mid(plain, upTo - plain);
-        // Plain ASCII, nearly every text, goes in as it is.
-        if (std::all_of(run.begin(), run.end(), [](QChar c) { return c.unicode() < 0x80; })) {
-            const qsizetype at = out.size();
-            out.resize(at + run.size());
-            std::transform(run.begin(), run.end(), out.data() + at, [](QChar c) { return char(c.unicode()); });
-        } else {
-            out += run.toUtf8();
-        }
+        if (upTo > plain)
+            AppendUtf8(out, QStringView(text).mid(plain, upTo - plain));
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t u = text[i].unicode();
