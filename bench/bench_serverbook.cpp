@@ -22,7 +22,7 @@
 // mixed one; --busy keeps the other core busy with a spinning process all
 // the while. Left out: reading the file from disk the first time (both
 // sides would pay it), and the host's own start-up.
-// Usage: bench_serverbook [--prefix] [--busy] [ENTRIES...]
+// Usage: [KELVO_BENCH_PAIRS=N] bench_serverbook [--prefix] [--busy] [ENTRIES...]
 
 #include "benchfile.h"
 #include "cplugindll.h"
@@ -54,7 +54,15 @@
 
 namespace {
 
-constexpr int kPairs = 7;
+// Pairs per figure: 7, or KELVO_BENCH_PAIRS for a tighter spread or a
+// profile long enough to read. Children inherit it.
+int pairs()
+{
+    static const int count = qEnvironmentVariableIntValue("KELVO_BENCH_PAIRS") > 0
+                                 ? qEnvironmentVariableIntValue("KELVO_BENCH_PAIRS")
+                                 : 7;
+    return count;
+}
 
 QTextStream &out()
 {
@@ -199,7 +207,7 @@ int runSize(const QString &pluginDir, int rows)
     const QString file = pluginDir + QStringLiteral("/DATA/kelvo.mdb");
     showPaintAndConfirm(loaded.book);  // warms both sides; not counted
     std::vector<double> raw, paint, confirm, rawAgain;
-    for (int pair = 0; pair < kPairs; ++pair) {
+    for (int pair = 0; pair < pairs(); ++pair) {
         raw.push_back(timeMs([&] { rawLabelScan(file); }));
         const auto [painted, returned] = showPaintAndConfirm(loaded.book);
         paint.push_back(painted);
@@ -212,7 +220,7 @@ int runSize(const QString &pluginDir, int rows)
         std::vector<double> added, deleted, floorAdd, floorDelete;
         showPaintAndConfirm(loaded.book, [&](QWidget *book) {
             auto *list = child<QListView>(book, 3000);
-            for (int pair = 0; pair < kPairs; ++pair) {
+            for (int pair = 0; pair < pairs(); ++pair) {
                 floorAdd.push_back(timeMs([&] { rawLabelScan(file); }));
                 added.push_back(untilRepainted(book, list->viewport(), child<QAbstractButton>(book, 3002),
                                                [pair](QWidget *entry) {
@@ -364,7 +372,7 @@ int main(int argc, char *argv[])
     }
     out() << "platform " << QGuiApplication::platformName() << "; labels "
           << (style == LabelStyle::Mixed ? "mixed" : "sharing long beginnings") << "; other core "
-          << (spinner.state() == QProcess::Running ? "busy" : "idle") << "; medians of " << kPairs
+          << (spinner.state() == QProcess::Running ? "busy" : "idle") << "; medians of " << pairs()
           << " interleaved pairs, ratio to the floor with [min-max] of the per-pair ratios\n"
           << "what\trows\tmodule\tfloor\tratio" << Qt::endl;
     QTemporaryDir dir;
@@ -387,7 +395,7 @@ int main(int argc, char *argv[])
         for (const int rows : {10, 100, 1000}) {
             freshBook(rows);
             std::vector<double> first, floor;
-            for (int pair = 0; pair < kPairs; ++pair) {
+            for (int pair = 0; pair < pairs(); ++pair) {
                 floor.push_back(runChild({QStringLiteral("--first-floor"), dir.path()}, false));
                 first.push_back(runChild({QStringLiteral("--first"), dir.path(), QStringLiteral("module")}, false));
             }
