@@ -64,6 +64,19 @@ CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
     });
 }
 
+// The listing is the part of a large book's first view that grows with the
+// book; the widgets and the window are made meanwhile.
+void CServerBookDialog::OnCreating()
+{
+    if (!m_pStore)
+        return;
+    try {
+        m_listingAhead = std::async(std::launch::async, [store = m_pStore] { return store->ListLabels(); });
+    } catch (const std::system_error &) {
+        // No thread to be had: the book is listed at init as usual.
+    }
+}
+
 void CServerBookDialog::OnInitDialog()
 {
     CDialog::OnInitDialog();
@@ -201,7 +214,7 @@ bool CServerBookDialog::ListAfresh()
     CServerBookStore::Labels labels;
     if (m_pStore) {
         try {
-            labels = m_pStore->ListLabels();
+            labels = m_listingAhead.valid() ? m_listingAhead.get() : m_pStore->ListLabels();
         } catch (...) {
             ShowDetails();
             throw;

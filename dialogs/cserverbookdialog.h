@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <future>
 #include <memory>
 
 class CListBox;
@@ -60,6 +61,7 @@ public:
     QString ListingFailure() const { return m_listingFailure; }
 
 protected:
+    void OnCreating() override;
     void OnInitDialog() override;
     void OnOK() override;
 
@@ -96,6 +98,9 @@ private:
     bool RefusedAsReadOnly();
 
     QString m_listingFailure;
+    // The first listing, read on a thread of its own while the widgets and
+    // the window are made; the store is the thread's alone until it is taken.
+    std::future<CServerBookStore::Labels> m_listingAhead;
     // The row whose details the pane shows, as it was read.
     RowSnapshot m_shown;
     // The selected entry went in a re-list; the line at its place is another.

@@ -88,8 +88,14 @@ bool CDialog::Create()
 
 int CDialog::DoModal()
 {
-    if (!CanCreate() || !Create())
+    if (!CanCreate())
         return -1;
+    OnCreating();
+    if (!Create())
+        return -1;
+    // The window is made before init, so that its making (round trips to
+    // the display server) overlaps whatever OnCreating started.
+    create();
     m_endedDuringInit = false;
     m_initializing = true;
     dispatch([this] { OnInitDialog(); });

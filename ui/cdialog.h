@@ -47,8 +47,13 @@ protected:
     };
     void SetMessageMap(std::vector<MessageEntry> entries);
 
-    // Runs once the widgets exist and before the dialog shows: copies the bound
-    // members into their fields. Overrides call this first.
+    // Runs before the widgets are built, when the dialog is run: work that
+    // needs no widget (reading the data to show, say) can start here on
+    // another thread and go on while the widgets and the window are made.
+    virtual void OnCreating() {}
+    // Runs once the widgets and the window exist and before the dialog
+    // shows: copies the bound members into their fields. Overrides call this
+    // first.
     virtual void OnInitDialog();
     // OK: copies the bound fields back, checking their limits; ends with 1.
     virtual void OnOK();
