@@ -20,7 +20,3 @@
 // Listings too short to be worth it neither read nor write one.
 std::vector<uint32_t> RememberedCollatedOrder(const QString &file, const QString &texts,
                                               const std::vector<quint32> &ends);
-
-// The hash that ties a file to its listing: 64 bits over the texts' UTF-16
-// units and their ends, the same on every machine.
-quint64 ListingHash(const QString &texts, const std::vector<quint32> &ends);
