@@ -22,7 +22,7 @@
 // mixed one; --busy keeps the other core busy with a spinning process all
 // the while. Left out: reading the file from disk the first time (both
 // sides would pay it), and the host's own start-up.
-// Usage: [KELVO_BENCH_PAIRS=N] bench_serverbook [--prefix] [--busy] [ENTRIES...]
+// Usage: [KELVO_BENCH_PAIRS=N] bench_serverbook [--prefix] [--busy] [--module PATH] [ENTRIES...]
 
 #include "benchfile.h"
 #include "cplugindll.h"
@@ -375,8 +375,19 @@ int main(int argc, char *argv[])
           << (spinner.state() == QProcess::Running ? "busy" : "idle") << "; medians of " << pairs()
           << " interleaved pairs, ratio to the floor with [min-max] of the per-pair ratios\n"
           << "what\trows\tmodule\tfloor\tratio" << Qt::endl;
+    // --module measures another build's Kelvo.so (an older one, say) with
+    // this harness.
+    QStringList rest = args.mid(1);
+    QString module = QStringLiteral(KELVO_PLUGIN_DIR "/Kelvo.so");
+    if (const qsizetype option = rest.indexOf(QLatin1String("--module")); option >= 0) {
+        module = rest.value(option + 1);
+        rest.remove(option, std::min<qsizetype>(2, rest.size() - option));
+    }
     QTemporaryDir dir;
-    QFile::copy(QStringLiteral(KELVO_PLUGIN_DIR "/Kelvo.so"), dir.filePath(QStringLiteral("Kelvo.so")));
+    if (!QFile::copy(module, dir.filePath(QStringLiteral("Kelvo.so")))) {
+        out() << "no module at " << module << Qt::endl;
+        return 2;
+    }
     QFile::copy(QStringLiteral(KELVO_PLUGIN_DIR "/FtpWorker.so"), dir.filePath(QStringLiteral("FtpWorker.so")));
     const QString book = dir.filePath(QStringLiteral("DATA/kelvo.mdb"));
     const auto freshBook = [&](int rows) {
@@ -386,7 +397,7 @@ int main(int argc, char *argv[])
     };
     // Sizes given on the command line run alone, for profiling one of them.
     std::vector<int> sizes;
-    for (const QString &arg : args.mid(1)) {
+    for (const QString &arg : rest) {
         if (!arg.startsWith(QLatin1String("--")))
             sizes.push_back(arg.toInt());
     }
