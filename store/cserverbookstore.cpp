@@ -436,6 +436,19 @@ CServerBookStore::Statement CServerBookStore::prepare(const QByteArray &sql)
     return owner;
 }
 
+// Room for every row the listing can meet, reserved at once: a vector grown
+// step by step copies, and faults in, about twice what it ends up holding,
+// and leaves the steps behind in the allocator of the thread that listed.
+// Only what the rows fill is ever touched. A row takes at least nine bytes
+// of the file; a file beyond eight million of them gets room for those and
+// grows as needed.
+size_t CServerBookStore::rowsTheFileCanHold() const
+{
+    constexpr qint64 kLeastRowBytes = 8;
+    constexpr qint64 kMostRowsAhead = 8 * 1024 * 1024;
+    return size_t(std::min(QFileInfo(m_file).size() / kLeastRowBytes, kMostRowsAhead));
+}
+
 // Runs the listing statement over columns (rowid first) in cursor order and
 // calls perRow for each row. A scan the engine cuts short is an error, not a
 // shorter list. Records the data_version the listing is valid for; it is
@@ -447,8 +460,7 @@ void CServerBookStore::scan(const char *columns, PerRow &&perRow)
     const Statement statement = prepare(listingSql(columns));
 
     std::vector<qint64> rowids;
-    // Tables change little between listings: the last size is a good guess.
-    rowids.reserve(m_rowids.size());
+    rowids.reserve(std::max(m_rowids.size(), rowsTheFileCanHold()));
     int step;
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
         rowids.push_back(sqlite3_column_int64(statement.get(), 0));
@@ -886,7 +898,7 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     // statement on SQLite's own handle, every label decoded straight into one
     // string, no object per row.
     Labels labels;
-    labels.ends.reserve(m_rowids.size());
+    labels.ends.reserve(std::max(m_rowids.size(), rowsTheFileCanHold()));
     // Room for every label at once, as UTF-8 never gives more UTF-16 units
     // than it has bytes and the labels have fewer bytes than the file: a
     // string regrown step by step copies, and faults in, several times what

@@ -104,6 +104,7 @@ private slots:
     void modalReturnCodes_data();
     void modalReturnCodes();
     void unknownTemplateCannotBeCreated();
+    void workAheadOfTheWidgetsAndAnEndedInitNeverShows();
     void bindingsTransferBothWays();
     void tooLongTextFailsTheCheckAndStaysOpen();
     void typingStopsAtTheLimit();
@@ -177,6 +178,35 @@ void tst_DialogLayer::unknownTemplateCannotBeCreated()
     LayerDialog dialog(4711);
     QCOMPARE(dialog.DoModal(), -1);
     QVERIFY(!dialog.Create());
+}
+
+// Work may start before the widgets are built and run on while they and the
+// window are made; init then finds the window made but not shown, and a
+// dialog that ends there never appears, although its window exists.
+void tst_DialogLayer::workAheadOfTheWidgetsAndAnEndedInitNeverShows()
+{
+    class EndingDialog : public LayerDialog
+    {
+    public:
+        void OnCreating() override { m_widgetsAtCreating = GetDlgItem(100) != nullptr; }
+        void OnInitDialog() override
+        {
+            LayerDialog::OnInitDialog();
+            m_windowAtInit = testAttribute(Qt::WA_WState_Created) && !isVisible();
+            EndDialog(-1);
+        }
+        bool event(QEvent *event) override
+        {
+            m_shown = m_shown || event->type() == QEvent::Show;
+            return LayerDialog::event(event);
+        }
+        bool m_widgetsAtCreating = true, m_windowAtInit = false, m_shown = false;
+    } dialog;
+    QCOMPARE(dialog.DoModal(), -1);
+    QVERIFY(!dialog.m_widgetsAtCreating);
+    QVERIFY(dialog.m_windowAtInit);
+    QVERIFY(!dialog.m_shown);
+    QCOMPARE(dialog.m_initSawField, QStringLiteral("Anfang"));
 }
 
 void tst_DialogLayer::bindingsTransferBothWays()

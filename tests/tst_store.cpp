@@ -295,7 +295,8 @@ void tst_Store::listingDecodesAsFieldsDo()
 }
 
 // Rows another program committed to a write-ahead log and not yet written
-// back hold more label text than the book's file is long; all of it lists.
+// back hold more label text, and are more rows, than the book's file has
+// room for; all of them list.
 void tst_Store::listingReadsRowsStillInTheLog()
 {
     const QString file = createStore(m_dir->path());
@@ -308,6 +309,12 @@ void tst_Store::listingReadsRowsStillInTheLog()
         expected << QStringLiteral("Übertragung %1 ").arg(i).repeated(6);
         outside.exec(QStringLiteral("INSERT INTO Serverbook (Bezeichnung) VALUES ('%1')").arg(expected.last()));
     }
+    outside.exec("BEGIN");
+    while (expected.size() <= fileSize / 4) {
+        expected << QString::number(expected.size() % 10);
+        outside.exec(QStringLiteral("INSERT INTO Serverbook (Bezeichnung) VALUES ('%1')").arg(expected.last()));
+    }
+    outside.exec("COMMIT");
     QCOMPARE(QFileInfo(file).size(), fileSize);
 
     CServerBookStore store;
