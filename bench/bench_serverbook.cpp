@@ -58,10 +58,8 @@ namespace {
 // profile long enough to read. Children inherit it.
 int pairs()
 {
-    static const int count = qEnvironmentVariableIntValue("KELVO_BENCH_PAIRS") > 0
-                                 ? qEnvironmentVariableIntValue("KELVO_BENCH_PAIRS")
-                                 : 7;
-    return count;
+    static const int asked = qEnvironmentVariableIntValue("KELVO_BENCH_PAIRS");
+    return asked > 0 ? asked : 7;
 }
 
 QTextStream &out()

@@ -142,6 +142,20 @@ QString engineMessageOf(sqlite3 *handle)
     return ExplainEngineError(sqlite3_extended_errcode(handle), QString::fromUtf8(sqlite3_errmsg(handle)));
 }
 
+// Room for every row a listing of a file of fileBytes can meet, reserved
+// at once: a vector grown step by step copies, and faults in, about twice
+// what it ends up holding, and leaves the steps behind in the allocator of
+// the thread that listed. Only what the rows fill is ever touched. A row
+// takes nine bytes of the file at the least, so eight per row is room
+// enough; a file of more than eight million rows gets room for those and
+// grows as needed.
+size_t rowsRoomFor(qint64 fileBytes)
+{
+    constexpr qint64 kLeastRowBytes = 8;
+    constexpr qint64 kMostRowsAhead = 8 * 1024 * 1024;
+    return size_t(std::min(fileBytes / kLeastRowBytes, kMostRowsAhead));
+}
+
 // SQLite opens no path longer than 512 bytes, with "-journal" after it;
 // backups lie two levels further down under longer names. A book whose own
 // path leaves them no room is refused with the reason, not with the engine's
@@ -436,19 +450,6 @@ CServerBookStore::Statement CServerBookStore::prepare(const QByteArray &sql)
     return owner;
 }
 
-// Room for every row the listing can meet, reserved at once: a vector grown
-// step by step copies, and faults in, about twice what it ends up holding,
-// and leaves the steps behind in the allocator of the thread that listed.
-// Only what the rows fill is ever touched. A row takes at least nine bytes
-// of the file; a file beyond eight million of them gets room for those and
-// grows as needed.
-size_t CServerBookStore::rowsTheFileCanHold() const
-{
-    constexpr qint64 kLeastRowBytes = 8;
-    constexpr qint64 kMostRowsAhead = 8 * 1024 * 1024;
-    return size_t(std::min(QFileInfo(m_file).size() / kLeastRowBytes, kMostRowsAhead));
-}
-
 // Runs the listing statement over columns (rowid first) in cursor order and
 // calls perRow for each row. A scan the engine cuts short is an error, not a
 // shorter list. Records the data_version the listing is valid for; it is
@@ -460,7 +461,7 @@ void CServerBookStore::scan(const char *columns, PerRow &&perRow)
     const Statement statement = prepare(listingSql(columns));
 
     std::vector<qint64> rowids;
-    rowids.reserve(std::max(m_rowids.size(), rowsTheFileCanHold()));
+    rowids.reserve(std::max(m_rowids.size(), rowsRoomFor(QFileInfo(m_file).size())));
     int step;
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
         rowids.push_back(sqlite3_column_int64(statement.get(), 0));
@@ -898,7 +899,8 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     // statement on SQLite's own handle, every label decoded straight into one
     // string, no object per row.
     Labels labels;
-    labels.ends.reserve(std::max(m_rowids.size(), rowsTheFileCanHold()));
+    const qint64 fileBytes = QFileInfo(m_file).size();
+    labels.ends.reserve(std::max(m_rowids.size(), rowsRoomFor(fileBytes)));
     // Room for every label at once, as UTF-8 never gives more UTF-16 units
     // than it has bytes and the labels have fewer bytes than the file: a
     // string regrown step by step copies, and faults in, several times what
@@ -907,7 +909,7 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     // room for a book of a million labels; only what the labels fill is ever
     // touched, and the string grows beyond that when they need it.
     constexpr qsizetype kMostRoomAhead = 32 * 1024 * 1024;  // UTF-16 units
-    labels.text.resize(std::min(QFileInfo(m_file).size(), kMostRoomAhead));
+    labels.text.resize(std::min(fileBytes, kMostRoomAhead));
     FaultAhead ahead;
     qsizetype used = 0;
     scan(kListingColumns, [&](sqlite3_stmt *statement) {

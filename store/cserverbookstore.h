@@ -205,7 +205,6 @@ private:
     void scan(const char *columns, PerRow &&perRow);
     bool ensureRows();
     bool loadCurrentRow();
-    size_t rowsTheFileCanHold() const;
     qint64 dataVersion();
     sqlite3 *sqliteHandle() const;
 
