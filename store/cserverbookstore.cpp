@@ -1,6 +1,7 @@
 #include "cserverbookstore.h"
 
 #include "cbookbackups.h"
+#include "listingmemory.h"
 #include "storeerror.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -388,7 +390,7 @@ void CServerBookStore::Close()
     m_backupFailure.reset();
     m_restoredFrom.clear();
     m_rotated = false;
-    m_rowids.clear();
+    ListingMemory::KeepRowids(std::exchange(m_rowids, {}));
     m_haveRows = false;
     m_listed = false;
     m_pos = 0;
@@ -460,8 +462,8 @@ void CServerBookStore::scan(const char *columns, PerRow &&perRow)
     const qint64 version = dataVersion();
     const Statement statement = prepare(listingSql(columns));
 
-    std::vector<qint64> rowids;
-    rowids.reserve(std::max(m_rowids.size(), rowsRoomFor(QFileInfo(m_file).size())));
+    std::vector<qint64> rowids =
+        ListingMemory::TakeRowids(std::max(m_rowids.size(), rowsRoomFor(QFileInfo(m_file).size())));
     int step;
     while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
         rowids.push_back(sqlite3_column_int64(statement.get(), 0));
@@ -469,7 +471,7 @@ void CServerBookStore::scan(const char *columns, PerRow &&perRow)
     }
     if (step != SQLITE_DONE)
         failEngine();
-    m_rowids = std::move(rowids);
+    ListingMemory::KeepRowids(std::exchange(m_rowids, std::move(rowids)));
     m_listedVersion = version;
     m_haveRows = true;
     m_rowLoaded = false;
@@ -909,7 +911,7 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     // room for a book of a million labels; only what the labels fill is ever
     // touched, and the string grows beyond that when they need it.
     constexpr qsizetype kMostRoomAhead = 32 * 1024 * 1024;  // UTF-16 units
-    labels.text.resize(std::min(fileBytes, kMostRoomAhead));
+    labels.text = ListingMemory::TakeText(std::min(fileBytes, kMostRoomAhead));
     FaultAhead ahead;
     qsizetype used = 0;
     scan(kListingColumns, [&](sqlite3_stmt *statement) {
@@ -925,8 +927,10 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     });
     m_listed = true;
     labels.text.truncate(used);
-    // Gives back the room the labels did not need: a large book's sort needs it.
-    labels.text.squeeze();
+    // A large book's room the labels did not need is given back: its sort
+    // needs the memory.
+    if (!ListingMemory::KeepText(labels.text))
+        labels.text.squeeze();
     m_pos = qsizetype(m_rowids.size());
     return labels;
 }

@@ -41,6 +41,7 @@ private slots:
     void listingDecodesAsFieldsDo();
     void listingReadsRowsStillInTheLog();
     void listingRoomFollowsTheLabelsNotTheFile();
+    void listingKeepsItsMemoryButNeverLabelsInUse();
     void changesCompareStoredValues();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
@@ -355,6 +356,49 @@ void tst_Store::listingRoomFollowsTheLabelsNotTheFile()
     }
     setrlimit(RLIMIT_AS, &usual);
     QCOMPARE(listed, QStringList({"Äpfel:0", "Birnen:1"}));
+}
+
+// A listing writes into the memory the last one left, but never into
+// labels that are still shown: those stay as they were listed. Rowids come
+// from a closed store's listing, and a listing of shorter labels shows none
+// of the longer ones' text.
+void tst_Store::listingKeepsItsMemoryButNeverLabelsInUse()
+{
+    const QString file = createStore(m_dir->path());
+    OutsideConnection outside(file);
+    const auto relabel = [&](const QString &label) {
+        outside.exec(QStringLiteral("DELETE FROM Serverbook"));
+        for (int i = 0; i < 2000; ++i)
+            outside.exec(QStringLiteral("INSERT INTO Serverbook (Bezeichnung) VALUES ('%1 %2')").arg(label).arg(i));
+    };
+    const auto expected = [](const QString &label) {
+        QString text;
+        for (int i = 0; i < 2000; ++i)
+            text += QStringLiteral("%1 %2").arg(label).arg(i);
+        return text;
+    };
+    relabel(QStringLiteral("Erster Stand"));
+    CServerBookStore store;
+    store.Open(file);
+    const QString shown = store.ListLabels().text;
+
+    relabel(QStringLiteral("Zweiter Stand"));
+    CServerBookStore::Labels second = store.ListLabels();
+    QCOMPARE(shown, expected(QStringLiteral("Erster Stand")));
+    QCOMPARE(second.text, expected(QStringLiteral("Zweiter Stand")));
+    const void *room = second.text.constData();
+    second = {};
+    store.Close();
+
+    relabel(QStringLiteral("Kurz"));
+    CServerBookStore again;
+    again.Open(file);
+    const CServerBookStore::Labels third = again.ListLabels();
+    QCOMPARE(third.text.constData(), room);
+    QCOMPARE(third.text, expected(QStringLiteral("Kurz")));
+    QCOMPARE(third.ends.back(), quint32(third.text.size()));
+    QVERIFY(again.PositionAt(1999));
+    QCOMPARE(again.GetFieldText(QStringLiteral("Bezeichnung")), QStringLiteral("Kurz 1999"));
 }
 
 // Labels another program stored as something other than plain text (bytes
