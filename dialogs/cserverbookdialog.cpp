@@ -22,6 +22,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <chrono>
+
 using namespace ServerBookControl;
 
 namespace {
@@ -211,20 +213,31 @@ bool CServerBookDialog::ListAfresh()
     CListBox *list = GetListBox(EntryList);
     if (!list)
         return false;
+    // A large book's sorted order waits beside it for the next listing. It is
+    // read first, while the listing ahead may still be reading the book.
+    RememberedOrder remembered =
+        m_pStore ? RememberedOrder(CServerBookStore::ListingOrderFile(m_pStore->File())) : RememberedOrder();
     CServerBookStore::Labels labels;
     if (m_pStore) {
         try {
-            labels = m_listingAhead.valid() ? m_listingAhead.get() : m_pStore->ListLabels();
+            labels = m_listingAhead.valid() ? takeListingAhead() : m_pStore->ListLabels();
         } catch (...) {
             ShowDetails();
             throw;
         }
     }
     list->ResetContent();
-    // A large book's sorted order waits beside it for the next listing.
-    const QString orderFile = m_pStore ? CServerBookStore::ListingOrderFile(m_pStore->File()) : QString();
-    list->AddTexts(std::move(labels.text), labels.ends, orderFile);
+    list->AddTexts(std::move(labels.text), labels.ends, std::move(remembered));
     return true;
+}
+
+// The listing read ahead. Time spent waiting for it goes into the window's
+// drawing surface, which the first paint would otherwise make.
+CServerBookStore::Labels CServerBookDialog::takeListingAhead()
+{
+    if (m_listingAhead.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        PrepareSurface();
+    return m_listingAhead.get();
 }
 
 // Selects the alphabetically first entry and shows it. A change racing the

@@ -68,6 +68,7 @@ protected:
 private:
     void Refill();
     bool ListAfresh();
+    CServerBookStore::Labels takeListingAhead();
     void ShowFirst();
     void TakeIn(const std::function<void(CListBox *)> &change);
     bool ShowDetails();

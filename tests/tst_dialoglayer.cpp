@@ -105,6 +105,7 @@ private slots:
     void modalReturnCodes();
     void unknownTemplateCannotBeCreated();
     void workAheadOfTheWidgetsAndAnEndedInitNeverShows();
+    void preparedSurfaceIsPaintedWhole();
     void bindingsTransferBothWays();
     void tooLongTextFailsTheCheckAndStaysOpen();
     void typingStopsAtTheLimit();
@@ -207,6 +208,43 @@ void tst_DialogLayer::workAheadOfTheWidgetsAndAnEndedInitNeverShows()
     QVERIFY(dialog.m_windowAtInit);
     QVERIFY(!dialog.m_shown);
     QCOMPARE(dialog.m_initSawField, QStringLiteral("Anfang"));
+}
+
+// A surface made ahead of the first paint is painted whole by it: the
+// window shows what its widgets draw, not the bare background. (Pixels may
+// differ only where the edit field's cursor blinks.)
+void tst_DialogLayer::preparedSurfaceIsPaintedWhole()
+{
+    class PreparingDialog : public LayerDialog
+    {
+    public:
+        void OnInitDialog() override
+        {
+            LayerDialog::OnInitDialog();
+            PrepareSurface();
+        }
+    } dialog;
+    QImage shown, drawn;
+    whenModal([&](QWidget *d) {
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        QCoreApplication::processEvents();
+        shown = d->screen()->grabWindow(d->winId()).toImage();
+        drawn = d->grab().toImage().convertToFormat(shown.format());
+        d->close();
+    });
+    dialog.DoModal();
+    QCOMPARE(shown.size(), drawn.size());
+    qsizetype differing = 0, background = 0;
+    const QRgb window = dialog.palette().window().color().rgb();
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            differing += shown.pixel(x, y) != drawn.pixel(x, y);
+            background += drawn.pixel(x, y) == window;
+        }
+    }
+    const qsizetype pixels = qsizetype(shown.width()) * shown.height();
+    QVERIFY2(background < pixels * 9 / 10, "the dialog draws hardly anything but its background");
+    QVERIFY2(differing < pixels / 200, qPrintable(QStringLiteral("%1 of %2 pixels differ").arg(differing).arg(pixels)));
 }
 
 void tst_DialogLayer::bindingsTransferBothWays()
@@ -558,9 +596,9 @@ void tst_DialogLayer::collatedOrderEqualsQCollator()
     // The same order when it is remembered, and when it is read back.
     QTemporaryDir dir;
     const QString file = dir.filePath("kelvo.order");
-    QCOMPARE(RememberedCollatedOrder(file, listing.texts, listing.ends), order);
+    QCOMPARE(RememberedOrder(file).OrderOf(listing.texts, listing.ends), order);
     QCOMPARE(QFile::exists(file), texts.size() >= qsizetype(kCollationTableFrom));
-    QCOMPARE(RememberedCollatedOrder(file, listing.texts, listing.ends), order);
+    QCOMPARE(RememberedOrder(file).OrderOf(listing.texts, listing.ends), order);
 }
 
 // A system that cannot start the second thread (here: every new thread
@@ -609,19 +647,28 @@ void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
         return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_ino : ino_t(0);
     };
     const auto sorted = [&listing] { return CollatedOrderBySortKeys(listing.texts, listing.ends); };
-    const auto remembered = [&] { return RememberedCollatedOrder(file, listing.texts, listing.ends); };
+    const auto remembered = [&] { return RememberedOrder(file).OrderOf(listing.texts, listing.ends); };
 
     QCOMPARE(remembered(), sorted());
     const ino_t written = inode();
     QVERIFY(written != 0);
     QCOMPARE(remembered(), sorted());
     QCOMPARE(inode(), written);
+    // The file is read when the order is made, before the listing is there
+    // to check it against: what was read is what counts.
+    RememberedOrder readAhead(file);
+    QVERIFY(QFile::remove(file));
+    QCOMPARE(readAhead.OrderOf(listing.texts, listing.ends), sorted());
+    QVERIFY(!QFile::exists(file));
+    QCOMPARE(remembered(), sorted());
+    const ino_t rewritten = inode();
+    QVERIFY(rewritten != 0);
 
     // Another label where the first was: same count, other order.
     texts[0] = QStringLiteral("Aaa");
     listing = listingOf(texts);
     QCOMPARE(remembered(), sorted());
-    QVERIFY(inode() != written);
+    QVERIFY(inode() != rewritten);
 
     const auto damaged = [&](const std::function<void(QByteArray &)> &damage) {
         QFile out(file);
@@ -651,7 +698,7 @@ void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
     QVERIFY(inode() != before);
 
     // Where nothing can be written the listing is sorted all the same.
-    QCOMPARE(RememberedCollatedOrder(dir.filePath("fehlt/kelvo.order"), listing.texts, listing.ends), sorted());
+    QCOMPARE(RememberedOrder(dir.filePath("fehlt/kelvo.order")).OrderOf(listing.texts, listing.ends), sorted());
     QVERIFY(!QFile::exists(dir.filePath("fehlt")));
     // And no half-written files are left behind.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"kelvo.order"});

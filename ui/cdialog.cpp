@@ -8,6 +8,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBackingStore>
+#include <QPainter>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -111,6 +113,20 @@ int CDialog::DoModal()
         }
     }
     return exec();
+}
+
+void CDialog::PrepareSurface()
+{
+    QBackingStore *store = backingStore();
+    if (!store)
+        return;
+    // The size the first paint asks for, so that it keeps this surface; the
+    // paint covers it whole.
+    store->resize(size());
+    const QRect all(QPoint(), size());
+    store->beginPaint(all);
+    QPainter(store->paintDevice()).fillRect(all, palette().window());
+    store->endPaint();
 }
 
 void CDialog::SetMessageMap(std::vector<MessageEntry> entries)

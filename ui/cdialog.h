@@ -59,6 +59,10 @@ protected:
     virtual void OnOK();
     // Cancel, Escape or the close box: ends with 2.
     virtual void OnCancel();
+    // Makes the window's drawing surface and brings its memory in, ahead of
+    // the first paint, which would do so: for time init would otherwise
+    // spend waiting.
+    void PrepareSurface();
     // Ends the run with result; called from OnInitDialog, the dialog is never
     // shown and DoModal returns result at once.
     void EndDialog(int result);

@@ -39,10 +39,10 @@ void CListBox::AddLines(std::vector<SortedLinesModel::Line> lines)
     SortedLinesControl::AddLines(std::move(lines));
 }
 
-void CListBox::AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile)
+void CListBox::AddTexts(QString texts, const std::vector<quint32> &ends, RememberedOrder remembered)
 {
     const QScopedValueRollback guard(m_settingFromCode, true);
-    SortedLinesControl::AddTexts(std::move(texts), ends, orderFile);
+    SortedLinesControl::AddTexts(std::move(texts), ends, std::move(remembered));
 }
 
 int CListBox::InsertListed(const QString &text, qint32 data)

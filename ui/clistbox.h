@@ -27,7 +27,7 @@ public:
     // remove notifies nobody.
     int AddString(const QString &text);
     void AddLines(std::vector<SortedLinesModel::Line> lines);
-    void AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile = {});
+    void AddTexts(QString texts, const std::vector<quint32> &ends, RememberedOrder remembered = {});
     int InsertListed(const QString &text, qint32 data);
     void RemoveLine(int index);
 

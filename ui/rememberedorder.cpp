@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -81,17 +83,18 @@ quint64 listingHash(const QString &texts, const std::vector<quint32> &ends)
     return hashed(ends.data(), ends.size() * sizeof(quint32), hash);
 }
 
-// The order the file holds for a listing of count texts with that hash;
-// empty unless it is whole, made for them and a permutation of them.
-std::vector<uint32_t> read(const QString &file, size_t count, quint64 listing)
+// The order the file holds and the hash of the listing it was made for;
+// no order unless it is whole, made under this collation and a
+// permutation.
+std::pair<std::vector<uint32_t>, quint64> read(const QString &file)
 {
     QFile in(file);
     Header header{};
-    if (!in.open(QIODevice::ReadOnly) || in.size() != qint64(sizeof header + count * sizeof(uint32_t))
-        || in.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header)
+    if (!in.open(QIODevice::ReadOnly) || in.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header)
         || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.format != kFormat
-        || header.count != count || header.collation != collationHash() || header.listing != listing)
+        || header.collation != collationHash() || in.size() != qint64(sizeof header + header.count * sizeof(uint32_t)))
         return {};
+    const size_t count = header.count;
     std::vector<uint32_t> order(count);
     const qint64 bytes = qint64(count * sizeof(uint32_t));
     if (in.read(reinterpret_cast<char *>(order.data()), bytes) != bytes || orderHash(order) != header.order)
@@ -102,7 +105,7 @@ std::vector<uint32_t> read(const QString &file, size_t count, quint64 listing)
             return {};
         seen[index] = 1;
     }
-    return order;
+    return {std::move(order), header.listing};
 }
 
 // Written under a name of its own and then renamed, so that a reader sees
@@ -132,16 +135,20 @@ void write(const QString &file, quint64 listing, const std::vector<uint32_t> &or
 
 } // namespace
 
-std::vector<uint32_t> RememberedCollatedOrder(const QString &file, const QString &texts,
-                                              const std::vector<quint32> &ends)
+RememberedOrder::RememberedOrder(const QString &file) : m_file(file)
 {
-    if (file.isEmpty() || ends.size() < kCollationTableFrom)
+    if (!file.isEmpty())
+        std::tie(m_order, m_listing) = read(file);
+}
+
+std::vector<uint32_t> RememberedOrder::OrderOf(const QString &texts, const std::vector<quint32> &ends)
+{
+    if (m_file.isEmpty() || ends.size() < kCollationTableFrom)
         return CollatedOrder(texts, ends);
     const quint64 listing = listingHash(texts, ends);
-    std::vector<uint32_t> order = read(file, ends.size(), listing);
-    if (order.empty()) {
-        order = CollatedOrder(texts, ends);
-        write(file, listing, order);
-    }
+    if (m_order.size() == ends.size() && m_listing == listing)
+        return std::exchange(m_order, {});
+    std::vector<uint32_t> order = CollatedOrder(texts, ends);
+    write(m_file, listing, order);
     return order;
 }

@@ -17,6 +17,25 @@
 // the file holds, the order used is a permutation of the listing, so each
 // line still leads to its own row. A file that cannot be written (a
 // read-only folder or mount) is not kept; the listing does not suffer.
-// Listings too short to be worth it neither read nor write one.
-std::vector<uint32_t> RememberedCollatedOrder(const QString &file, const QString &texts,
-                                              const std::vector<quint32> &ends);
+// Listings too short to be worth it neither use nor write one.
+//
+// The file is read when the object is made, so that the reading can overlap
+// the listing's; OrderOf then checks it against the listing.
+class RememberedOrder
+{
+public:
+    // Without a file: every listing is sorted.
+    RememberedOrder() = default;
+    explicit RememberedOrder(const QString &file);
+
+    // The collated order of the listing, texts[i] ending at ends[i]. Once
+    // per object: the order read is handed over.
+    std::vector<uint32_t> OrderOf(const QString &texts, const std::vector<quint32> &ends);
+
+private:
+    QString m_file;
+    // The order the file held, whole and checked, for the listing whose hash
+    // is m_listing; empty when there was none.
+    std::vector<uint32_t> m_order;
+    quint64 m_listing = 0;
+};

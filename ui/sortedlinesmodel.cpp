@@ -1,7 +1,6 @@
 #include "sortedlinesmodel.h"
 
 #include "collationsort.h"
-#include "rememberedorder.h"
 
 #include <algorithm>
 
@@ -81,9 +80,9 @@ void SortedLinesModel::AddLines(std::vector<Line> lines)
     addBatch(std::move(texts), ends, &data, order);
 }
 
-void SortedLinesModel::AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile)
+void SortedLinesModel::AddTexts(QString texts, const std::vector<quint32> &ends, RememberedOrder remembered)
 {
-    const std::vector<uint32_t> order = RememberedCollatedOrder(orderFile, texts, ends);
+    const std::vector<uint32_t> order = remembered.OrderOf(texts, ends);
     addBatch(std::move(texts), ends, nullptr, order);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rememberedorder.h"
+
 #include <QAbstractListModel>
 #include <QCollator>
 
@@ -31,9 +33,9 @@ public:
     void AddLines(std::vector<Line> lines);
     // The same for lines whose texts stand back to back in texts, line i
     // ending at ends[i], each with its index i as item data: a listing.
-    // With orderFile, a large listing's order is kept there between calls
-    // (RememberedCollatedOrder).
-    void AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile = {});
+    // With remembered, a large listing's order is kept in its file between
+    // calls.
+    void AddTexts(QString texts, const std::vector<quint32> &ends, RememberedOrder remembered = {});
     // Inserts text where a listing with that item data would put it: among
     // equal texts in the order of their item data. Returns the position.
     int InsertListed(const QString &text, qint32 data);
@@ -78,9 +80,9 @@ class SortedLinesControl
 public:
     int AddString(const QString &text) { return m_lines->AddString(text); }
     void AddLines(std::vector<SortedLinesModel::Line> lines) { m_lines->AddLines(std::move(lines)); }
-    void AddTexts(QString texts, const std::vector<quint32> &ends, const QString &orderFile = {})
+    void AddTexts(QString texts, const std::vector<quint32> &ends, RememberedOrder remembered = {})
     {
-        m_lines->AddTexts(std::move(texts), ends, orderFile);
+        m_lines->AddTexts(std::move(texts), ends, std::move(remembered));
     }
     int InsertListed(const QString &text, qint32 data) { return m_lines->InsertListed(text, data); }
     void RemoveLine(int index) { m_lines->RemoveLine(index); }
