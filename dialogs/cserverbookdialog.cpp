@@ -8,6 +8,7 @@
 #include "cpluginhost.h"
 #include "cserverbookstore.h"
 #include "kelvotemplates.h"
+#include "listingmemory.h"
 #include "messagebox.h"
 
 #include "bookexport.h"
@@ -64,6 +65,13 @@ CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate)
         {Notification::Key, EntryList, [this] { CopyAddress(); }, QKeySequence(QKeySequence::Copy)},
         {Notification::Key, EntryList, [this] { PasteAddress(); }, QKeySequence(QKeySequence::Paste)},
     });
+}
+
+// The list's texts are memory the next call's listing can write into.
+CServerBookDialog::~CServerBookDialog()
+{
+    if (CListBox *list = GetListBox(EntryList))
+        ListingMemory::KeepText(list->ResetContent());
 }
 
 // The listing is the part of a large book's first view that grows with the
@@ -226,7 +234,7 @@ bool CServerBookDialog::ListAfresh()
             throw;
         }
     }
-    list->ResetContent();
+    ListingMemory::KeepText(list->ResetContent());
     list->AddTexts(std::move(labels.text), labels.ends, std::move(remembered));
     return true;
 }

@@ -49,6 +49,7 @@ class CServerBookDialog : public CDialog
 {
 public:
     CServerBookDialog();
+    ~CServerBookDialog() override;
 
     // Borrowed for the run; without it the list stays empty.
     CServerBookStore *m_pStore = nullptr;

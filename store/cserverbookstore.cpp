@@ -928,8 +928,8 @@ CServerBookStore::Labels CServerBookStore::ListLabels()
     m_listed = true;
     labels.text.truncate(used);
     // A large book's room the labels did not need is given back: its sort
-    // needs the memory.
-    if (!ListingMemory::KeepText(labels.text))
+    // needs the memory. A smaller book's stays for the next listing.
+    if (!ListingMemory::WorthKeeping(labels.text))
         labels.text.squeeze();
     m_pos = qsizetype(m_rowids.size());
     return labels;

@@ -1,6 +1,7 @@
 #include "listingmemory.h"
 
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -15,23 +16,26 @@ QString ListingMemory::TakeText(qsizetype units)
     QString text;
     {
         const std::lock_guard lock(g_lock);
-        // Only the last share can be written; a string still shown
-        // somewhere stays as it is, and this listing takes fresh room.
-        if (g_text.isDetached() && g_text.capacity() >= units)
-            text = std::move(g_text);
-        g_text = QString();
+        if (g_text.capacity() >= units)
+            text = std::exchange(g_text, QString());
     }
     text.resize(units);
     return text;
 }
 
-bool ListingMemory::KeepText(const QString &text)
+bool ListingMemory::WorthKeeping(const QString &text)
 {
-    // What is resident is what the labels filled, not the room reserved.
-    const bool small = text.size() * qsizetype(sizeof(char16_t)) <= kMostKeptBytes;
+    return text.size() * qsizetype(sizeof(char16_t)) <= kMostKeptBytes;
+}
+
+void ListingMemory::KeepText(QString text)
+{
+    // A string still shown somewhere stays as it is.
+    if (!WorthKeeping(text) || !text.isDetached())
+        return;
     const std::lock_guard lock(g_lock);
-    g_text = small ? text : QString();
-    return small;
+    g_text.swap(text);
+    // The string it replaces is freed outside the lock.
 }
 
 std::vector<qint64> ListingMemory::TakeRowids(size_t rows)

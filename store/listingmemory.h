@@ -11,19 +11,22 @@
 // is kept, up to kMostKeptBytes for each kind, and the next listing writes
 // into pages that are already there.
 //
-// Safe from any thread. Text stays shared with whoever took it and is only
-// written again once they all let go of it.
+// Safe from any thread. Whoever is done with a listing's text (the list that
+// showed it) hands it back with KeepText.
 class ListingMemory
 {
 public:
     static constexpr qsizetype kMostKeptBytes = 16 * 1024 * 1024;
 
     // A string of units UTF-16 units, whose contents are undefined: the
-    // kept one when nobody else holds it and it has the room.
+    // kept one when it has the room.
     static QString TakeText(qsizetype units);
-    // Keeps a share of text for the next TakeText; false when it is too
-    // large to keep.
-    static bool KeepText(const QString &text);
+    // Whether KeepText would keep text: what is resident is what the texts
+    // filled, not the room reserved.
+    static bool WorthKeeping(const QString &text);
+    // Keeps text's memory for the next TakeText, when it is worth keeping
+    // and nobody else holds it.
+    static void KeepText(QString text);
     // An empty vector with room for at least rows rowids.
     static std::vector<qint64> TakeRowids(size_t rows);
     static void KeepRowids(std::vector<qint64> &&rowids);

@@ -57,10 +57,10 @@ void CListBox::RemoveLine(int index)
     SortedLinesControl::RemoveLine(index);
 }
 
-void CListBox::ResetContent()
+QString CListBox::ResetContent()
 {
     const QScopedValueRollback guard(m_settingFromCode, true);
-    m_lines->ResetContent();
+    return m_lines->ResetContent();
 }
 
 int CListBox::GetCurSel() const

@@ -31,7 +31,9 @@ public:
     int InsertListed(const QString &text, qint32 data);
     void RemoveLine(int index);
 
-    void ResetContent();
+    // Empties the list; returns the string its texts stood in
+    // (SortedLinesModel::ResetContent).
+    QString ResetContent();
     // The selected line, -1 when none.
     int GetCurSel() const;
     // Selects line index; -1 (or any index outside the lines) selects none.

@@ -3,6 +3,7 @@
 #include "collationsort.h"
 
 #include <algorithm>
+#include <utility>
 
 SortedLinesModel::SortedLinesModel(QObject *parent)
     : QAbstractListModel(parent), m_collator(QLocale(QLocale::German, QLocale::Germany))
@@ -114,14 +115,14 @@ void SortedLinesModel::addBatch(QString texts, const std::vector<quint32> &ends,
     endResetModel();
 }
 
-void SortedLinesModel::ResetContent()
+QString SortedLinesModel::ResetContent()
 {
     beginResetModel();
     m_lines.clear();
     m_lines.shrink_to_fit();
-    m_text.clear();
-    m_text.squeeze();
+    QString texts = std::exchange(m_text, QString());
     endResetModel();
+    return texts;
 }
 
 QString SortedLinesModel::GetText(int index) const

@@ -43,7 +43,9 @@ public:
     // Moves every item data above data down by one: the row of data left a
     // listing, and the rows after it moved up.
     void CloseGap(qint32 data);
-    void ResetContent();
+    // Empties the lines. Returns the string their texts stood in, for a
+    // listing to write its texts into instead of taking fresh memory.
+    QString ResetContent();
     int GetCount() const { return int(m_lines.size()); }
     QString GetText(int index) const;
     // -1 for an index outside the lines, -1 included.
