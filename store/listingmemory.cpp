@@ -16,9 +16,10 @@ QString ListingMemory::TakeText(qsizetype units)
     QString text;
     {
         const std::lock_guard lock(g_lock);
-        if (g_text.capacity() >= units)
-            text = std::exchange(g_text, QString());
+        text = std::exchange(g_text, QString());
     }
+    // A book that grew past the kept room grows the kept string: its pages
+    // stay, which fresh room would have to fault in again.
     text.resize(units);
     return text;
 }

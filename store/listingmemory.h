@@ -19,7 +19,7 @@ public:
     static constexpr qsizetype kMostKeptBytes = 16 * 1024 * 1024;
 
     // A string of units UTF-16 units, whose contents are undefined: the
-    // kept one when it has the room.
+    // kept one, when there is one.
     static QString TakeText(qsizetype units);
     // Whether KeepText would keep text: what is resident is what the texts
     // filled, not the room reserved.
