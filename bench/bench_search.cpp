@@ -18,7 +18,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTreeWidget>

@@ -1,16 +1,21 @@
 #pragma once
 
+#include "backupactions.h"
+#include "booklistview.h"
 #include "cdialog.h"
-#include "centrysearch.h"
 #include "cserverbookstore.h"
+#include "exchangeactions.h"
+#include "linkactions.h"
+#include "listaction.h"
+#include "outsidechanges.h"
 #include "rowsnapshot.h"
+#include "searchactions.h"
 
 #include <QString>
-#include <QTimer>
 
 #include <functional>
 #include <future>
-#include <memory>
+#include <vector>
 
 class CListBox;
 class CNewEntryDialog;
@@ -26,26 +31,15 @@ class CNewEntryDialog;
 // moment and that the pane shows; delete and edit change only a row that
 // still holds exactly what the pane shows. Where the row changed or went,
 // the user is told and the book listed afresh, and nothing else happens.
+// Other programs' changes come in while the dialog is idle (OutsideChanges).
+// A book that may only be read lists and hands back entries; every change
+// is refused with the reason before anything is asked or filled in.
 //
-// Changes of other programs merge in while the dialog is idle: within half
-// a second of another program's commit the book is listed again, the
-// selected entry stays selected (found again by rowid and content) and the
-// list keeps its place. When the selected entry went, the line at its place
-// is selected, and the first action on it tells the user instead of acting.
-// A file put in the book's place (a sync tool's rename) is opened afresh.
-// A book that may only be read lists and hands back entries; every change is
-// refused with the reason before anything is asked or filled in.
-//
-// The list's context menu (right click, Menu key, Shift+F10) offers
-// "Bearbeiten …" (also F2), "Duplizieren" and "Löschen" for the selected entry,
-// "Importieren …" and "Exportieren …" for other clients' site lists, and
-// "Sicherung wiederherstellen …" to put the book back to one of its backups.
-// "Suchen …" (Ctrl+F) finds an entry by any part of its texts; F3 goes on
-// to the next match. "Adresse kopieren" (Ctrl+C) puts the selected entry on
-// the clipboard as a link; "Adresse einfügen …" (Ctrl+V) makes a new entry
-// of a link for the user to confirm. A found entry is selected only while it
-// still holds what the search showed.
-class CServerBookDialog : public CDialog
+// The list's context menu (right click, Menu key, Shift+F10) and its keys
+// run the commands of one table: "Bearbeiten …" (F2), "Duplizieren" and
+// "Löschen" (Delete) here; search, links, import and export, and restoring
+// a backup in parts of their own.
+class CServerBookDialog : public CDialog, private BookListView
 {
 public:
     CServerBookDialog();
@@ -67,37 +61,40 @@ protected:
     void OnOK() override;
 
 private:
-    void Refill();
-    bool ListAfresh();
+    // What the parts beside the dialog use of it.
+    CServerBookStore *Book() const override { return m_pStore; }
+    CListBox *Lines() const override;
+    QWidget *Window() override { return this; }
+    int Tell(const QString &text, unsigned flags) override { return MessageBox(text, flags); }
+    bool Busy() const override;
+    bool RefusedAsReadOnly() override;
+    int CheckedSelection() override;
+    RowSnapshot Shown() const override { return m_shown; }
+    QString ShownServer() const override { return m_strServer; }
+    QString ShownStartDir() const override { return m_strStartDir; }
+    bool ShowDetails() override;
+    void SelectionLost() override { m_selectionLost = true; }
+    void ListAfresh() override;
+    void Refill() override;
+    void CatchUp() override;
+    void SelectLine(int line) override;
+    void AddEntry(const std::function<void(CNewEntryDialog &)> &prepare) override;
+
+    std::vector<ListAction> actions();
+    void ShowContextMenu();
     CServerBookStore::Labels takeListingAhead();
     void ShowFirst();
     void TakeIn(const std::function<void(CListBox *)> &change);
-    bool ShowDetails();
     void EntryGone();
     void UpdateDeleteButton();
+    int selectionToChange();
     void DeleteEntry();
     void NewEntry();
-    void AddEntry(const std::function<void(CNewEntryDialog &)> &prepare);
-    void ShowContextMenu();
-    int CheckedSelection();
     void EditEntry();
     void DuplicateEntry();
-    void ImportSites();
-    void ExportBook();
-    void RestoreBackup();
     void SelectRow(qint64 rowid);
     void SelectedByUser();
-    void Search();
-    void SelectFound(qint64 rowid, const CServerBookStore::Entry &shown);
-    void FindNext();
-    void CopyAddress();
-    void PasteAddress();
-
-    void FollowOutsideChanges();
-    void RelistKeepingSelection();
-    int lineHolding(const RowSnapshot &shown, const QString &label);
     bool SelectionStillMeant();
-    bool RefusedAsReadOnly();
 
     QString m_listingFailure;
     // The first listing, read on a thread of its own while the widgets and
@@ -107,8 +104,10 @@ private:
     RowSnapshot m_shown;
     // The selected entry went in a re-list; the line at its place is another.
     bool m_selectionLost = false;
-    QTimer m_outsideChanges;
-    // The last search, for F3.
-    QString m_searchText;
-    std::shared_ptr<const CEntrySearch> m_searchIndex;
+    OutsideChanges m_outside{*this};
+    SearchActions m_search{*this};
+    LinkActions m_links{*this};
+    ExchangeActions m_exchange{*this};
+    BackupActions m_backups{*this};
+    const std::vector<ListAction> m_actions;
 };

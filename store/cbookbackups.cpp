@@ -1,5 +1,6 @@
 #include "cbookbackups.h"
 
+#include "sqlite.h"
 #include "storeerror.h"
 
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimeZone>
-#include <QUrl>
 #include <QUuid>
 
 #include <sqlite3.h>
@@ -30,58 +30,8 @@ const char *const kStampFormat = "yyyyMMdd-HHmmss";
 const QStringList kSideFiles = {QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
 // A copy takes seconds even for a very large book: one this old was cut short.
 constexpr qint64 kLeftoverAfterSeconds = 10 * 60;
-// As the store waits for another program's short write.
-constexpr int kBusyTimeoutMs = 2000;
 
-using Connection = std::unique_ptr<sqlite3, int (*)(sqlite3 *)>;
-using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)>;
-
-QString engineMessage(sqlite3 *db, int code)
-{
-    return ExplainEngineError(code, QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code)));
-}
-
-QString textOf(sqlite3_stmt *statement, int column)
-{
-    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
-                             sqlite3_column_bytes(statement, column));
-}
-
-// Opens uri; on failure problem says why and the connection is null.
-Connection openUri(const QString &uri, int flags, QString *problem)
-{
-    sqlite3 *db = nullptr;
-    const int opened = sqlite3_open_v2(uri.toUtf8().constData(), &db, flags | SQLITE_OPEN_URI, nullptr);
-    Connection connection(db, sqlite3_close);
-    if (opened != SQLITE_OK) {
-        *problem = engineMessage(db, opened);
-        connection.reset();
-    }
-    return connection;
-}
-
-Statement prepare(sqlite3 *db, const char *sql, QString *problem)
-{
-    sqlite3_stmt *statement = nullptr;
-    const int prepared = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
-    Statement owner(statement, sqlite3_finalize);
-    if (prepared != SQLITE_OK) {
-        *problem = engineMessage(db, prepared);
-        owner.reset();
-    }
-    return owner;
-}
-
-// Steps statement to its first row; false, with the reason, on an engine
-// error or when there is none.
-bool firstRow(sqlite3 *db, sqlite3_stmt *statement, QString *problem)
-{
-    const int step = sqlite3_step(statement);
-    if (step == SQLITE_ROW)
-        return true;
-    *problem = step == SQLITE_DONE ? QStringLiteral("keine Zeile") : engineMessage(db, step);
-    return false;
-}
+using Access = SqliteConnection::Access;
 
 QDateTime timeInName(const QRegularExpressionMatch &match)
 {
@@ -98,15 +48,6 @@ void removeWithSideFiles(const QString &path)
         QFile::remove(path + side);
 }
 
-// Runs sql with no result rows; false, with the reason, when it fails.
-bool run(sqlite3 *db, const char *sql, QString *problem)
-{
-    const int done = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    if (done != SQLITE_OK)
-        *problem = engineMessage(db, done);
-    return done == SQLITE_OK;
-}
-
 // Bytes 18 and 19 of the header say 1 for a rollback-journal file, 2 for WAL.
 bool isRollbackJournalFile(const QString &path)
 {
@@ -118,24 +59,20 @@ bool isRollbackJournalFile(const QString &path)
 }
 
 // Copies the database behind source to a new file at path, as a plain
-// rollback-journal file with the record of a backup; the reason when it
+// rollback-journal file with the record of a backup; throws when it
 // cannot. The file is closed when this returns.
-QString copy(sqlite3 *source, const QString &path, qint64 sequence)
+void copy(const SqliteConnection &source, const QString &path, qint64 sequence)
 {
-    QString problem;
-    Connection target = openUri(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded),
-                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &problem);
-    if (!target)
-        return problem;
-    sqlite3_backup *backup = sqlite3_backup_init(target.get(), "main", source, "main");
+    const SqliteConnection target(path, Access::Create, true);
+    sqlite3_backup *backup = sqlite3_backup_init(target.Handle(), "main", source.Handle(), "main");
     if (!backup)
-        return engineMessage(target.get(), sqlite3_errcode(target.get()));
+        target.Fail(sqlite3_errcode(target.Handle()));
     const int stepped = sqlite3_backup_step(backup, -1);
     const int finished = sqlite3_backup_finish(backup);
     if (stepped != SQLITE_DONE)
-        return ExplainEngineError(stepped, QString::fromUtf8(sqlite3_errstr(stepped)));
+        throw StoreError::InBackup(path, ExplainEngineError(stepped, QString::fromUtf8(sqlite3_errstr(stepped))));
     if (finished != SQLITE_OK)
-        return engineMessage(target.get(), finished);
+        target.Fail(finished);
     // A copy of a book in WAL mode says so in its header; as a plain
     // rollback-journal file it is read without a log beside it.
     const QByteArray record = QStringLiteral("BEGIN; DROP TABLE IF EXISTS kelvo_backup; "
@@ -145,10 +82,8 @@ QString copy(sqlite3 *source, const QString &path, qint64 sequence)
                                   .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
                                   .arg(sequence)
                                   .toUtf8();
-    if (!run(target.get(), "PRAGMA journal_mode = DELETE", &problem) || !run(target.get(), record.constData(), &problem))
-        return problem;
-    const int closed = sqlite3_close(target.release());
-    return closed == SQLITE_OK ? QString() : ExplainEngineError(closed, QString::fromUtf8(sqlite3_errstr(closed)));
+    target.Exec("PRAGMA journal_mode = DELETE");
+    target.Exec(record.constData());
 }
 
 } // namespace
@@ -163,13 +98,6 @@ QString CBookBackups::Difference::Summary() const
 CBookBackups::CBookBackups(const QString &storeFile)
     : m_storeFile(storeFile), m_folder(QFileInfo(storeFile).absolutePath() + QStringLiteral("/backup"))
 {
-}
-
-QString CBookBackups::ImmutableUri(const QString &path)
-{
-    QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
-    uri.setQuery(QStringLiteral("mode=ro&immutable=1"));
-    return uri.toString(QUrl::FullyEncoded);
 }
 
 CBookBackups::Backup CBookBackups::inspect(const QString &name, Depth depth) const
@@ -188,50 +116,51 @@ CBookBackups::Backup CBookBackups::inspect(const QString &name, Depth depth) con
             return backup;
         }
     }
-    const Connection db = openUri(ImmutableUri(path), SQLITE_OPEN_READONLY, &backup.problem);
-    if (!db)
-        return backup;
-    QString problem;
-    if (depth == Depth::FullCheck) {
-        const Statement check = prepare(db.get(), "PRAGMA quick_check", &problem);
-        if (!check || !firstRow(db.get(), check.get(), &problem) || textOf(check.get(), 0) != QLatin1String("ok")) {
-            backup.problem = QStringLiteral("Die Sicherung ist beschädigt (%1).")
-                                 .arg(problem.isEmpty() ? textOf(check.get(), 0) : problem);
-            return backup;
+    try {
+        const SqliteConnection db(path, Access::Immutable, true);
+        if (depth == Depth::FullCheck) {
+            QString verdict;
+            try {
+                SqliteStatement check = db.Prepare("PRAGMA quick_check");
+                verdict = check.Step() ? check.Text(0) : QStringLiteral("keine Zeile");
+            } catch (const StoreError &error) {
+                verdict = error.cause();
+            }
+            if (verdict != QLatin1String("ok")) {
+                backup.problem = QStringLiteral("Die Sicherung ist beschädigt (%1).").arg(verdict);
+                return backup;
+            }
         }
-    }
-    if (!prepare(db.get(), "SELECT Bezeichnung, Servername, Startverzeichnis, Plugindateiname FROM Serverbook LIMIT 0",
-                 &problem)) {
-        backup.problem = problem;
-        return backup;
-    }
-    // A file without the record is not one of ours; any other failure to
-    // read it is a broken backup.
-    if (const Statement record = prepare(db.get(), "SELECT made, sequence, entries FROM kelvo_backup", &problem)) {
-        if (!firstRow(db.get(), record.get(), &problem)) {
-            backup.problem = problem;
-            return backup;
+        db.Prepare("SELECT Bezeichnung, Servername, Startverzeichnis, Plugindateiname FROM Serverbook LIMIT 0");
+        // A file without the record is not one of ours; any other failure
+        // to read it is a broken backup.
+        SqliteStatement record;
+        try {
+            record = db.Prepare("SELECT made, sequence, entries FROM kelvo_backup");
+        } catch (const StoreError &error) {
+            if (!error.cause().contains(QLatin1String("no such table")))
+                throw;
         }
-        backup.made = QDateTime::fromString(textOf(record.get(), 0), Qt::ISODateWithMs).toUTC();
-        backup.sequence = std::max<qint64>(1, sqlite3_column_int64(record.get(), 1));
-        backup.entries = sqlite3_column_int(record.get(), 2);
-        if (depth == Depth::Record)
-            return backup;
-    } else if (!problem.contains(QLatin1String("no such table"))) {
-        backup.problem = problem;
-        return backup;
+        if (record) {
+            if (!record.Step()) {
+                backup.problem = QStringLiteral("keine Zeile");
+                return backup;
+            }
+            backup.made = QDateTime::fromString(record.Text(0), Qt::ISODateWithMs).toUTC();
+            backup.sequence = std::max<qint64>(1, record.Int64(1));
+            backup.entries = int(record.Int64(2));
+            if (depth == Depth::Record)
+                return backup;
+        }
+        const int counted = int(db.Int64Of("SELECT count(*) FROM Serverbook"));
+        if (backup.ours() && counted != backup.entries)
+            backup.problem = QStringLiteral("Die Sicherung ist unvollständig (%1 statt %2 Einträge).")
+                                 .arg(counted)
+                                 .arg(backup.entries);
+        backup.entries = counted;
+    } catch (const StoreError &error) {
+        backup.problem = error.cause();
     }
-    const Statement count = prepare(db.get(), "SELECT count(*) FROM Serverbook", &problem);
-    if (!count || !firstRow(db.get(), count.get(), &problem)) {
-        backup.problem = problem;
-        return backup;
-    }
-    const int counted = sqlite3_column_int(count.get(), 0);
-    if (backup.ours() && counted != backup.entries)
-        backup.problem = QStringLiteral("Die Sicherung ist unvollständig (%1 statt %2 Einträge).")
-                             .arg(counted)
-                             .arg(backup.entries);
-    backup.entries = counted;
     return backup;
 }
 
@@ -260,7 +189,7 @@ CBookBackups::Backup CBookBackups::Inspect(const QString &name) const
     return inspect(name, Depth::FullCheck);
 }
 
-QString CBookBackups::Make(sqlite3 *source) const
+QString CBookBackups::Make(const SqliteConnection &source) const
 {
     QDir().mkpath(m_folder);
     if (!QFileInfo(m_folder).isDir())
@@ -279,8 +208,11 @@ QString CBookBackups::Make(sqlite3 *source) const
         throw StoreError(m_storeFile, QStringLiteral("Die Sicherung in %1 ist gescheitert (%2); nichts wurde geändert.")
                                           .arg(QDir::toNativeSeparators(m_folder), cause));
     };
-    if (const QString problem = copy(source, part, sequence); !problem.isEmpty())
-        fail(problem);
+    try {
+        copy(source, part, sequence);
+    } catch (const StoreError &error) {
+        fail(error.cause());
+    }
 
     // Read back as every later reader will, before it gets a backup's name.
     const Backup checked = inspect(QFileInfo(part).fileName(), Depth::FullCheck);
@@ -383,24 +315,18 @@ CBookBackups::Difference CBookBackups::Compare(const QString &name,
     const QString path = PathOf(name);
     if (path.isEmpty())
         throw StoreError::InBackup(m_folder + QLatin1Char('/') + name, QStringLiteral("Die Sicherung gibt es nicht."));
-    QString problem;
-    QUrl bookUri = QUrl::fromLocalFile(QFileInfo(m_storeFile).absoluteFilePath());
-    bookUri.setQuery(QStringLiteral("mode=ro"));
-    const Connection db = openUri(bookUri.toString(QUrl::FullyEncoded), SQLITE_OPEN_READONLY, &problem);
-    if (!db)
-        throw StoreError(m_storeFile, problem);
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-    const Statement attach = prepare(db.get(), "ATTACH DATABASE ? AS backup", &problem);
-    if (!attach)
-        throw StoreError(m_storeFile, problem);
-    const QByteArray uri = ImmutableUri(path).toUtf8();
-    sqlite3_bind_text(attach.get(), 1, uri.constData(), int(uri.size()), SQLITE_TRANSIENT);
-    const int attached = sqlite3_step(attach.get());
-    if (attached != SQLITE_DONE)
-        throw StoreError::InBackup(path, engineMessage(db.get(), attached));
+    const SqliteConnection db(m_storeFile, Access::ReadOnly);
+    SqliteStatement attach = db.Prepare("ATTACH DATABASE ? AS backup");
+    attach.BindUtf8(1, SqliteConnection::UriOf(path, Access::Immutable));
+    try {
+        attach.Run();
+    } catch (const StoreError &error) {
+        throw StoreError::InBackup(path, error.cause());
+    }
 
     // Rows are matched by rowid, as the restore brings them back.
-    const Statement differences = prepare(db.get(), R"(
+    try {
+        SqliteStatement differences = db.Prepare(R"(
         SELECT 0, b.Bezeichnung FROM backup.Serverbook b
             WHERE NOT EXISTS (SELECT 1 FROM main.Serverbook m WHERE m.rowid = b.rowid)
         UNION ALL
@@ -409,19 +335,16 @@ CBookBackups::Difference CBookBackups::Compare(const QString &name,
         UNION ALL
         SELECT 2, b.Bezeichnung FROM main.Serverbook m JOIN backup.Serverbook b ON b.rowid = m.rowid
             WHERE m.Bezeichnung IS NOT b.Bezeichnung OR m.Servername IS NOT b.Servername
-               OR m.Startverzeichnis IS NOT b.Startverzeichnis OR m.Plugindateiname IS NOT b.Plugindateiname)",
-                                          &problem);
-    if (!differences)
-        throw StoreError::InBackup(path, problem);
-    Difference difference;
-    int step;
-    while ((step = sqlite3_step(differences.get())) == SQLITE_ROW) {
-        const auto change = Change(sqlite3_column_int(differences.get(), 0));
-        ++(change == Change::Added ? difference.added : change == Change::Removed ? difference.removed : difference.changed);
-        if (perRow)
-            perRow(change, textOf(differences.get(), 1));
+               OR m.Startverzeichnis IS NOT b.Startverzeichnis OR m.Plugindateiname IS NOT b.Plugindateiname)");
+        Difference difference;
+        while (differences.Step()) {
+            const auto change = Change(differences.Int64(0));
+            ++(change == Change::Added ? difference.added : change == Change::Removed ? difference.removed : difference.changed);
+            if (perRow)
+                perRow(change, differences.Text(1));
+        }
+        return difference;
+    } catch (const StoreError &error) {
+        throw StoreError::InBackup(path, error.cause());
     }
-    if (step != SQLITE_DONE)
-        throw StoreError::InBackup(path, engineMessage(db.get(), step));
-    return difference;
 }

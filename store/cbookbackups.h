@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-struct sqlite3;
+class SqliteConnection;
 
 // The copies of a server book kept in DATA/backup beside it.
 //
@@ -68,7 +68,7 @@ public:
     // Copies the database behind source to a new, checked backup and returns
     // its name; removes nothing. Throws StoreError, leaving no file under a
     // backup's name, when it cannot.
-    QString Make(sqlite3 *source) const;
+    QString Make(const SqliteConnection &source) const;
     // Removes the backups the rule above does not keep, never one named in
     // spared, and what backups cut short left behind.
     void Rotate(const QStringList &spared) const;
@@ -90,8 +90,6 @@ public:
     // Which of backups made at these times, in the order made, the rule
     // above keeps.
     static std::vector<bool> KeptByRule(const std::vector<QDateTime> &madeInOrder);
-    // The address that opens a backup read-only and immutable.
-    static QString ImmutableUri(const QString &path);
 
 private:
     enum class Depth { Record, FullCheck };

@@ -1,26 +1,18 @@
 #pragma once
 
+#include "backupsession.h"
+#include "bookfile.h"
+#include "booklisting.h"
 #include "rowsnapshot.h"
 #include "storeerror.h"
 
-#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
 #include <array>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <vector>
-
-class QSqlQuery;
-
-// Why a connection that Qt's SQLite driver opened must not also be driven
-// through this code's SQLite API: the driver runs another SQLite than this
-// code (by the version each reports). Empty when both are the same.
-QString SqliteLibraryMismatch(const QString &driverVersion);
-struct sqlite3;
-struct sqlite3_stmt;
 
 // The server book: the table "Serverbook" of an SQLite file, read and changed
 // through a cursor over its rows in rowid order.
@@ -43,11 +35,13 @@ struct sqlite3_stmt;
 // change goes into the old one: it is refused, and CheckOutside says so.
 //
 // Before its first change after Open, the store copies the book to a backup
-// (CBookBackups); when that fails, neither that change nor any later one of
-// the same opening is made. Old backups are rotated away only after the
-// first change has committed.
+// (BackupSession); when that fails, neither that change nor any later one of
+// the same opening is made.
 //
-// Every engine failure throws StoreError.
+// The store is the face of its parts: the file (BookFile), the listing
+// (BookListing), the transaction (WriteTransaction) and the backups; what
+// it adds is the cursor over the listed rows. Every engine failure throws
+// StoreError.
 class CServerBookStore
 {
 public:
@@ -60,7 +54,7 @@ public:
         int ordinal;
     };
 
-    CServerBookStore();
+    CServerBookStore() = default;
     ~CServerBookStore();
     CServerBookStore(const CServerBookStore &) = delete;
     CServerBookStore &operator=(const CServerBookStore &) = delete;
@@ -72,7 +66,7 @@ public:
     static QString ListingOrderFile(const QString &file);
     // Creates an empty store file, with its folder when missing. Refuses to
     // touch an existing file; leaves nothing behind when it fails.
-    static void Create(const QString &file);
+    static void Create(const QString &file) { BookFile::Create(file); }
 
     // Opens an existing store shared, for reading and writing. Never creates a
     // file; a file without the table or one of its four fields, or whose table
@@ -80,7 +74,7 @@ public:
     void Open(const QString &file);
     // Closes the cursor and the database and drops the connection.
     void Close();
-    bool IsOpen() const { return !m_connection.isEmpty(); }
+    bool IsOpen() const { return m_book.IsOpen(); }
 
     bool IsBOF();
     bool IsEOF();
@@ -120,7 +114,7 @@ public:
                        const QString &pluginFile);
 
     // Why the book can only be read; empty when it can be changed.
-    QString ReadOnlyReason() const { return m_readOnly; }
+    QString ReadOnlyReason() const { return m_book.ReadOnlyReason(); }
     enum class OutsideChange { None, Committed, Replaced };
     // What other programs did since the last listing: committed a change to
     // the file, or put another file at its path.
@@ -135,9 +129,9 @@ public:
     // Checks the backup whole first; backs up the state it replaces, and
     // keeps both.
     void RestoreFrom(const QString &backupFile);
-    QString File() const { return m_file; }
+    QString File() const { return m_book.File(); }
     // The name of the backup this opening made, empty before its first change.
-    QString BackupMade() const { return m_backup; }
+    QString BackupMade() const { return m_backups ? m_backups->Made() : QString(); }
 
     // Makes the row of ordinal current. False when there is no such row
     // (an empty table, an ordinal past the end, a row gone or a table changed
@@ -155,6 +149,33 @@ public:
         std::vector<quint32> ends;
     };
     Labels ListLabels();
+
+    // The book as another program left it, read without disturbing this
+    // store: on a thread of its own, through a connection of its own, while
+    // the store goes on serving the dialog. Begin on the store's thread,
+    // Read on any, and Adopt on the store's thread again, which makes it
+    // the store's listing unless the store itself changed or listed the
+    // book meanwhile (false: read again).
+    class FreshListing
+    {
+    public:
+        void Read();
+        const std::vector<qint64> &RowIds() const { return m_listing.RowIds(); }
+        const Labels &LabelsRead() const { return m_labels; }
+
+    private:
+        friend class CServerBookStore;
+        SqliteConnection m_connection;
+        qint64 m_roomForRows = 0;
+        qint64 m_version = 0;
+        quint64 m_generation = 0;
+        BookListing m_listing;
+        Labels m_labels;
+    };
+    FreshListing BeginFreshListing();
+    bool Adopt(FreshListing &&fresh);
+    // The rowids the listing holds, in cursor order (ordinal i is rowid i).
+    const std::vector<qint64> &ListedRowIds() const { return m_listing.RowIds(); }
     // A row's four fields as they read now, found by rowid whatever the
     // listing says; none when no row has that rowid.
     struct Entry {
@@ -179,63 +200,36 @@ public:
     bool ListingCurrent();
 
 private:
-    class WriteTransaction;
-    using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)>;
     struct RowField {
         QString name;
         QString text;
     };
 
-    void openConnection(const QString &mode);
-    bool tableReadable();
-    QSqlQuery query(const QString &sql);
-    void exec(QSqlQuery &query);
-    [[noreturn]] void fail(const QSqlQuery &query) const;
-    [[noreturn]] void failEngine() const;
-    void requireListableTable();
-    void backUpOnce();
-    void backUp();
-    void rotateBackupsOnce();
+    template<typename PerRow>
+    void list(const char *columns, PerRow &&perRow);
     qint64 appendRows(const std::vector<Row> &rows);
     bool changeRow(const QString &statement, const QStringList &values, const RowSnapshot &row);
-    bool fileReplaced() const;
     QStringList columnsOf(const char *schema);
-    Statement prepare(const QByteArray &sql);
-    template<typename PerRow>
-    void scan(const char *columns, PerRow &&perRow);
     bool ensureRows();
     bool loadCurrentRow();
-    qint64 dataVersion();
-    sqlite3 *sqliteHandle() const;
+    const SqliteConnection &connection() const { return m_book.Connection(); }
 
-    QString m_file;
-    QString m_connection;
+    BookFile m_book;
+    std::optional<BackupSession> m_backups;
+    // Counts the store's own listings and changes: a fresh listing begun
+    // before one of them no longer fits the listing it would replace.
+    quint64 m_generation = 0;
+    BookListing m_listing;
+    // Listed once: a retired listing is not silently replaced by a new one.
+    bool m_listed = false;
     // EntryWithRowId's statement, prepared once per opening: a search reads
     // hundreds of entries by rowid for each keystroke.
-    Statement m_entryWithRowId;
-    QSqlDatabase m_db;
-    // The backup made before this opening's first change, or why it failed.
-    QString m_backup;
-    std::optional<StoreError> m_backupFailure;
-    QString m_restoredFrom;
-    bool m_rotated = false;
-    // Rowids in cursor order, as of the last listing or first move; an ordinal
-    // indexes this, so it stays with its row.
-    std::vector<qint64> m_rowids;
-    bool m_haveRows = false;
-    // SQLite's data_version when the listing began; another program's commit
-    // changes it.
-    qint64 m_listedVersion = 0;
-    // -1 before the first row, m_rowids.size() after the last.
+    SqliteStatement m_entryWithRowId;
+    // -1 before the first row, the listing's count after the last.
     qsizetype m_pos = 0;
     // The current row's fields, read once per position, and the four of
     // them as stored.
     std::vector<RowField> m_row;
     RowSnapshot m_snapshot;
     bool m_rowLoaded = false;
-    // Listed once: a retired listing is not silently replaced by a new one.
-    bool m_listed = false;
-    QString m_readOnly;
-    // The file opened, to notice another put at its path.
-    quint64 m_device = 0, m_inode = 0;
 };

@@ -1,5 +1,7 @@
 #include "rowsnapshot.h"
 
+#include "sqlite.h"
+
 #include <sqlite3.h>
 
 StoredValue StoredValue::Read(sqlite3_stmt *statement, int column)
@@ -54,9 +56,9 @@ const char *RowSnapshot::Guard()
     return "rowid = ? AND Bezeichnung IS ? AND Servername IS ? AND Startverzeichnis IS ? AND Plugindateiname IS ?";
 }
 
-void RowSnapshot::BindGuard(sqlite3_stmt *statement, int first) const
+void RowSnapshot::BindGuard(SqliteStatement &statement, int first) const
 {
-    sqlite3_bind_int64(statement, first, rowid);
+    statement.Bind(first, rowid);
     for (int i = 0; i < 4; ++i)
-        fields[size_t(i)].Bind(statement, first + 1 + i);
+        fields[size_t(i)].Bind(statement.Handle(), first + 1 + i);
 }

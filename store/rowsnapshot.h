@@ -5,6 +5,7 @@
 #include <array>
 
 struct sqlite3_stmt;
+class SqliteStatement;
 
 // A field's value exactly as stored: its SQLite type and its content, so
 // that a guard compares what is stored, whatever another program stored
@@ -34,5 +35,5 @@ struct RowSnapshot {
     // The condition that holds for this row only while it is unchanged, with
     // its five parameters from first on: rowid, then the four fields.
     static const char *Guard();
-    void BindGuard(sqlite3_stmt *statement, int first) const;
+    void BindGuard(SqliteStatement &statement, int first) const;
 };

@@ -5,17 +5,18 @@
 #include <sqlite3.h>
 
 StoreError::StoreError(const QString &file, const QString &cause)
-    : StoreError(QStringLiteral("Serverbook-Datei %1: %2").arg(QDir::toNativeSeparators(file), cause))
+    : StoreError(QStringLiteral("Serverbook-Datei %1: %2").arg(QDir::toNativeSeparators(file), cause), cause, Composed{})
 {
 }
 
-StoreError::StoreError(const QString &message) : m_message(message), m_utf8(message.toUtf8())
+StoreError::StoreError(const QString &message, const QString &cause, Composed)
+    : m_message(message), m_cause(cause), m_utf8(message.toUtf8())
 {
 }
 
 StoreError StoreError::InBackup(const QString &file, const QString &cause)
 {
-    return StoreError(QStringLiteral("Sicherung %1: %2").arg(QDir::toNativeSeparators(file), cause));
+    return StoreError(QStringLiteral("Sicherung %1: %2").arg(QDir::toNativeSeparators(file), cause), cause, Composed{});
 }
 
 QString ExplainEngineError(int sqliteCode, const QString &engineText)

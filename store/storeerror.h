@@ -15,12 +15,16 @@ public:
     static StoreError InBackup(const QString &file, const QString &cause);
 
     QString message() const { return m_message; }
+    // What went wrong, without the file it went wrong in.
+    QString cause() const { return m_cause; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
 private:
-    explicit StoreError(const QString &message);
+    struct Composed {};
+    StoreError(const QString &message, const QString &cause, Composed);
 
     QString m_message;
+    QString m_cause;
     QByteArray m_utf8;
 };
 

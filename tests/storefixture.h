@@ -5,10 +5,10 @@
 
 #include "cserverbookstore.h"
 
+#include "sqlite.h"
+#include "storeerror.h"
+
 #include <QDir>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QtTest>
 
@@ -33,45 +33,35 @@ inline QString createStore(const QString &pluginDir, const QList<Row> &rows = {}
 }
 
 // Another program's connection to the same file, for changes behind the
-// store's back; removed again when it goes.
+// store's back; made when the file is missing, as the sqlite3 shell does.
 class OutsideConnection
 {
 public:
-    explicit OutsideConnection(const QString &file)
-        : m_name(QStringLiteral("outside-%1").arg(++counter()))
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(file);
-        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-    }
-    ~OutsideConnection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
+    explicit OutsideConnection(const QString &file) : m_db(file, SqliteConnection::Access::Create) {}
 
     void exec(const QString &sql)
     {
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        QVERIFY2(q.exec(sql), qPrintable(sql + ": " + q.lastError().text()));
+        try {
+            m_db.Exec(sql.toUtf8().constData());
+        } catch (const StoreError &error) {
+            QFAIL(qPrintable(sql + ": " + error.message()));
+        }
     }
 
+    // The first column of every row, as text; the error's text when it fails.
     QStringList column(const QString &sql)
     {
         QStringList values;
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        if (!q.exec(sql))
-            return {q.lastError().text()};
-        while (q.next())
-            values << q.value(0).toString();
+        try {
+            SqliteStatement statement = m_db.Prepare(sql.toUtf8());
+            while (statement.Step())
+                values << statement.Text(0);
+        } catch (const StoreError &error) {
+            return {error.message()};
+        }
         return values;
     }
 
 private:
-    static int &counter()
-    {
-        static int n = 0;
-        return n;
-    }
-    QString m_name;
+    SqliteConnection m_db;
 };

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QtTest>
 
 namespace {

@@ -1,5 +1,4 @@
 #include "cserverbookstore.h"
-#include "listingmemory.h"
 #include "storefixture.h"
 #include "storeerror.h"
 
@@ -9,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sqlite3.h>
 #include <sys/resource.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -27,7 +25,6 @@ class tst_Store : public QObject
 
 private slots:
     void init();
-    void cleanup();
 
     void emptyTable();
     void listsInRowOrderAndPositionsByOrdinal();
@@ -42,7 +39,6 @@ private slots:
     void listingDecodesAsFieldsDo();
     void listingReadsRowsStillInTheLog();
     void listingRoomFollowsTheLabelsNotTheFile();
-    void listingKeepsItsMemoryButNeverLabelsInUse();
     void changesCompareStoredValues();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
@@ -51,14 +47,12 @@ private slots:
     void lockedDatabaseFailsInsteadOfHanging();
     void corruptTableFailsTheListing();
     void readOnlyFileFailsOnWrite();
-    void connectionsAreRemoved();
-    void driverMustRunOurSqlite();
+    void storesOnOneFileAreIndependent();
     void pathsTooLongForSqliteAreRefused();
     void createRefusesAnExistingFile();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    QStringList m_connectionsBefore;
 };
 
 void tst_Store::init()
@@ -67,12 +61,6 @@ void tst_Store::init()
     QTest::failOnWarning(QRegularExpression(".*"));
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_connectionsBefore = QSqlDatabase::connectionNames();
-}
-
-void tst_Store::cleanup()
-{
-    QCOMPARE(QSqlDatabase::connectionNames(), m_connectionsBefore);
 }
 
 static QStringList labels(const std::vector<CServerBookStore::ListedEntry> &entries)
@@ -359,50 +347,6 @@ void tst_Store::listingRoomFollowsTheLabelsNotTheFile()
     QCOMPARE(listed, QStringList({"Äpfel:0", "Birnen:1"}));
 }
 
-// A listing writes into the memory a list handed back, but never into
-// labels that are still shown: those stay as they were listed. Rowids come
-// from a closed store's listing, and a listing of shorter labels shows none
-// of the longer ones' text.
-void tst_Store::listingKeepsItsMemoryButNeverLabelsInUse()
-{
-    const QString file = createStore(m_dir->path());
-    OutsideConnection outside(file);
-    const auto relabel = [&](const QString &label) {
-        outside.exec(QStringLiteral("DELETE FROM Serverbook"));
-        for (int i = 0; i < 2000; ++i)
-            outside.exec(QStringLiteral("INSERT INTO Serverbook (Bezeichnung) VALUES ('%1 %2')").arg(label).arg(i));
-    };
-    const auto expected = [](const QString &label) {
-        QString text;
-        for (int i = 0; i < 2000; ++i)
-            text += QStringLiteral("%1 %2").arg(label).arg(i);
-        return text;
-    };
-    relabel(QStringLiteral("Erster Stand"));
-    CServerBookStore store;
-    store.Open(file);
-    const QString shown = store.ListLabels().text;
-    ListingMemory::KeepText(shown);
-
-    relabel(QStringLiteral("Zweiter Stand"));
-    CServerBookStore::Labels second = store.ListLabels();
-    QCOMPARE(shown, expected(QStringLiteral("Erster Stand")));
-    QCOMPARE(second.text, expected(QStringLiteral("Zweiter Stand")));
-    const void *room = second.text.constData();
-    ListingMemory::KeepText(std::exchange(second.text, QString()));
-    store.Close();
-
-    relabel(QStringLiteral("Kurz"));
-    CServerBookStore again;
-    again.Open(file);
-    const CServerBookStore::Labels third = again.ListLabels();
-    QCOMPARE(third.text.constData(), room);
-    QCOMPARE(third.text, expected(QStringLiteral("Kurz")));
-    QCOMPARE(third.ends.back(), quint32(third.text.size()));
-    QVERIFY(again.PositionAt(1999));
-    QCOMPARE(again.GetFieldText(QStringLiteral("Bezeichnung")), QStringLiteral("Kurz 1999"));
-}
-
 // Labels another program stored as something other than plain text (bytes
 // that are no UTF-8, a BLOB, a number in a column without a type, nothing)
 // are picked and deleted like any other: the guard compares what is stored.
@@ -594,36 +538,22 @@ void tst_Store::readOnlyFileFailsOnWrite()
     QVERIFY_THROWS_EXCEPTION(StoreError, store.DeleteCurrent());
 }
 
-void tst_Store::connectionsAreRemoved()
+// Two stores on one file, each opened, closed and opened again while the
+// other reads: each has a connection of its own.
+void tst_Store::storesOnOneFileAreIndependent()
 {
-    // The host's own default connection is none of the store's business.
-    QSqlDatabase::addDatabase("QSQLITE").setDatabaseName(":memory:");
-    const QStringList before = QSqlDatabase::connectionNames();
     const QString file = createStore(m_dir->path(), {{"A", "a", "", ""}});
-    {
-        CServerBookStore first, second;
-        first.Open(file);
-        second.Open(file);
-        first.ListAll();
-        second.PositionAt(0);
-        first.Close();
-        QCOMPARE(second.GetFieldText("Bezeichnung"), QStringLiteral("A"));
-        first.Open(file);  // reopened while the other is open
-        first.Open(file);  // and again without a close
-    }
-    QCOMPARE(QSqlDatabase::connectionNames(), before);
-    QVERIFY(QSqlDatabase::database().isOpen() || QSqlDatabase::database().open());
-    QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
-}
-
-// The store drives the driver's connection through SQLite's API as well:
-// only where both are one library.
-void tst_Store::driverMustRunOurSqlite()
-{
-    QVERIFY(SqliteLibraryMismatch(QString::fromLatin1(sqlite3_libversion())).isEmpty());
-    const QString other = SqliteLibraryMismatch("3.7.17");
-    QVERIFY2(other.contains("3.7.17") && other.contains(sqlite3_libversion()), qPrintable(other));
-    QVERIFY(!SqliteLibraryMismatch({}).isEmpty());
+    CServerBookStore first, second;
+    first.Open(file);
+    second.Open(file);
+    first.ListAll();
+    second.PositionAt(0);
+    first.Close();
+    QCOMPARE(second.GetFieldText("Bezeichnung"), QStringLiteral("A"));
+    first.Open(file);  // reopened while the other is open
+    first.Open(file);  // and again without a close
+    QVERIFY(first.PositionAt(0));
+    QCOMPARE(first.GetFieldText("Bezeichnung"), QStringLiteral("A"));
 }
 
 // A book so deep that its backups could not be opened is refused at once,

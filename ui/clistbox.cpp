@@ -57,10 +57,16 @@ void CListBox::RemoveLine(int index)
     SortedLinesControl::RemoveLine(index);
 }
 
-QString CListBox::ResetContent()
+void CListBox::Renumber(const std::vector<qint32> &newOfOld)
 {
     const QScopedValueRollback guard(m_settingFromCode, true);
-    return m_lines->ResetContent();
+    SortedLinesControl::Renumber(newOfOld);
+}
+
+void CListBox::ResetContent()
+{
+    const QScopedValueRollback guard(m_settingFromCode, true);
+    m_lines->ResetContent();
 }
 
 int CListBox::GetCurSel() const

@@ -17,6 +17,7 @@ public:
     explicit CListBox(QWidget *parent = nullptr);
 
     using SortedLinesControl::CloseGap;
+    using SortedLinesControl::HasText;
     using SortedLinesControl::FindItemData;
     using SortedLinesControl::GetCount;
     using SortedLinesControl::GetItemData;
@@ -30,10 +31,9 @@ public:
     void AddTexts(QString texts, const std::vector<quint32> &ends, RememberedOrder remembered = {});
     int InsertListed(const QString &text, qint32 data);
     void RemoveLine(int index);
+    void Renumber(const std::vector<qint32> &newOfOld);
 
-    // Empties the list; returns the string its texts stood in
-    // (SortedLinesModel::ResetContent).
-    QString ResetContent();
+    void ResetContent();
     // The selected line, -1 when none.
     int GetCurSel() const;
     // Selects line index; -1 (or any index outside the lines) selects none.

@@ -5,6 +5,10 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <tuple>
@@ -88,9 +92,20 @@ quint64 listingHash(const QString &texts, const std::vector<quint32> &ends)
 // permutation.
 std::pair<std::vector<uint32_t>, quint64> read(const QString &file)
 {
-    QFile in(file);
+    // Only a regular file of the user's own, opened without waiting (another
+    // program may have put a pipe there) and without following a link.
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat info {};
+    QFile in;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
+        || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
     Header header{};
-    if (!in.open(QIODevice::ReadOnly) || in.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header)
+    if (in.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header)
         || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.format != kFormat
         || header.collation != collationHash() || in.size() != qint64(sizeof header + header.count * sizeof(uint32_t)))
         return {};
@@ -143,7 +158,7 @@ RememberedOrder::RememberedOrder(const QString &file) : m_file(file)
 
 std::vector<uint32_t> RememberedOrder::OrderOf(const QString &texts, const std::vector<quint32> &ends)
 {
-    if (m_file.isEmpty() || ends.size() < kCollationTableFrom)
+    if (m_file.isEmpty() || ends.size() < kRememberedFrom)
         return CollatedOrder(texts, ends);
     const quint64 listing = listingHash(texts, ends);
     if (m_order.size() == ends.size() && m_listing == listing)

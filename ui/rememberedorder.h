@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+// From this many texts on, a listing's order is worth remembering.
+constexpr size_t kRememberedFrom = 4096;
+
 // The collated order of a large listing (CollatedOrder's), kept in a file of
 // its own between listings, so that a book nobody changed is not sorted on
 // every call.

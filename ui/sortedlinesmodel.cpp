@@ -65,6 +65,18 @@ void SortedLinesModel::CloseGap(qint32 data)
     }
 }
 
+void SortedLinesModel::Renumber(const std::vector<qint32> &newOfOld)
+{
+    for (int index = GetCount() - 1; index >= 0; --index) {
+        Span &line = m_lines[size_t(index)];
+        const qint32 data = line.data >= 0 && size_t(line.data) < newOfOld.size() ? newOfOld[size_t(line.data)] : -1;
+        if (data == -1)
+            RemoveLine(index);
+        else
+            line.data = data;
+    }
+}
+
 void SortedLinesModel::AddLines(std::vector<Line> lines)
 {
     QString texts;
@@ -115,14 +127,14 @@ void SortedLinesModel::addBatch(QString texts, const std::vector<quint32> &ends,
     endResetModel();
 }
 
-QString SortedLinesModel::ResetContent()
+void SortedLinesModel::ResetContent()
 {
     beginResetModel();
     m_lines.clear();
     m_lines.shrink_to_fit();
-    QString texts = std::exchange(m_text, QString());
+    m_text.clear();
+    m_text.squeeze();
     endResetModel();
-    return texts;
 }
 
 QString SortedLinesModel::GetText(int index) const

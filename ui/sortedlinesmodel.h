@@ -43,9 +43,12 @@ public:
     // Moves every item data above data down by one: the row of data left a
     // listing, and the rows after it moved up.
     void CloseGap(qint32 data);
-    // Empties the lines. Returns the string their texts stood in, for a
-    // listing to write its texts into instead of taking fresh memory.
-    QString ResetContent();
+    // Gives every line the item data newOfOld[its item data]; removes the
+    // lines whose new item data is -1. For a listing taken in as changed.
+    void Renumber(const std::vector<qint32> &newOfOld);
+    // Whether line index reads text, without copying it.
+    bool HasText(int index, QStringView text) const { return isValid(index) && textOf(m_lines[size_t(index)]) == text; }
+    void ResetContent();
     int GetCount() const { return int(m_lines.size()); }
     QString GetText(int index) const;
     // -1 for an index outside the lines, -1 included.
@@ -89,6 +92,8 @@ public:
     int InsertListed(const QString &text, qint32 data) { return m_lines->InsertListed(text, data); }
     void RemoveLine(int index) { m_lines->RemoveLine(index); }
     void CloseGap(qint32 data) { m_lines->CloseGap(data); }
+    void Renumber(const std::vector<qint32> &newOfOld) { m_lines->Renumber(newOfOld); }
+    bool HasText(int index, QStringView text) const { return m_lines->HasText(index, text); }
     int GetCount() const { return m_lines->GetCount(); }
     QString GetText(int index) const { return m_lines->GetText(index); }
     qint32 GetItemData(int index) const { return m_lines->GetItemData(index); }

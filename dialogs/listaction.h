@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QString>
+
+#include <functional>
+
+// A command of the selection list: its text in the context menu (none: a
+// key only), its key in the list (none: the menu only), what it does, and
+// whether it needs a selected entry or only the book.
+struct ListAction {
+    enum class Needs { Book, Entry };
+    QString text;
+    QKeySequence key;
+    std::function<void()> run;
+    Needs needs = Needs::Book;
+    // A line in the menu after it, between groups of commands.
+    bool groupEnds = false;
+};
