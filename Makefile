@@ -24,7 +24,7 @@ deps:
 	@bash scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DKELVO_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD)
 
 check: build

@@ -7,7 +7,6 @@
 #include "messagebox.h"
 
 #include <QApplication>
-#include <QMenu>
 
 #include <chrono>
 
@@ -56,27 +55,8 @@ std::vector<ListAction> CServerBookDialog::actions()
 
 void CServerBookDialog::ShowContextMenu()
 {
-    const CListBox *list = Lines();
-    if (!list)
-        return;
-    const bool hasEntry = list->GetCurSel() != -1 && m_pStore;
-    QMenu menu(this);
-    std::vector<std::pair<QAction *, const ListAction *>> shown;
-    for (const ListAction &action : m_actions) {
-        if (action.text.isEmpty())
-            continue;
-        QAction *item = menu.addAction(action.text);
-        item->setShortcut(action.key);
-        item->setEnabled(action.needs == ListAction::Needs::Entry ? hasEntry : m_pStore != nullptr);
-        shown.emplace_back(item, &action);
-        if (action.groupEnds)
-            menu.addSeparator();
-    }
-    QAction *chosen = menu.exec(list->ContextMenuPos());
-    for (const auto &[item, action] : shown) {
-        if (item == chosen)
-            action->run();
-    }
+    if (const CListBox *list = Lines())
+        RunFromMenu(m_actions, this, list->ContextMenuPos(), list->GetCurSel() != -1 && m_pStore, m_pStore != nullptr);
 }
 
 // The listing is the part of a large book's first view that grows with the

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QKeySequence>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
+#include <vector>
+
+class QWidget;
 
 // A command of the selection list: its text in the context menu (none: a
 // key only), its key in the list (none: the menu only), what it does, and
@@ -17,3 +21,7 @@ struct ListAction {
     // A line in the menu after it, between groups of commands.
     bool groupEnds = false;
 };
+
+// Shows the actions that have a text as a context menu at a point, each
+// enabled when what it needs is there, and runs the one chosen.
+void RunFromMenu(const std::vector<ListAction> &actions, QWidget *parent, QPoint at, bool hasEntry, bool hasBook);

@@ -9,9 +9,9 @@ packages=(
   clang libclang-rt-14-dev        # sanitizer build and the address-parser fuzzer
   qt6-base-dev                    # Qt Core, Gui, Widgets, Sql, Test
   libicu-dev                      # the list's collation sort, with ICU as QCollator uses it
-  libqt6sql6-sqlite               # the QSQLITE driver
+  libqt6sql6-sqlite               # the QSQLITE driver: the plain-Qt floor of the dialog benchmark
   qt6-qpa-plugins                 # the offscreen platform for tests and pictures
-  libsqlite3-dev sqlite3          # raw scans in the benchmarks, inspection by hand
+  libsqlite3-dev sqlite3          # the store's database; the shell for tests and by hand
   time                            # bench_kelvobook: each process's peak memory
   fonts-dejavu-core               # text in offscreen pictures
   dpkg-dev                        # make package: dpkg-shlibdeps computes the dependencies

@@ -3,6 +3,7 @@
 #include "sqlite.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <vector>
 
@@ -47,6 +48,18 @@ public:
         m_version = version;
         return std::move(*this);
     }
+
+    // Every row's label, back to back in one string: label i (of ordinal i)
+    // ends at ends[i].
+    struct Labels {
+        QString text;
+        std::vector<quint32> ends;
+    };
+    // Lists the labels of the book behind connection, a file of fileBytes.
+    static BookListing ReadLabels(const SqliteConnection &connection, qint64 fileBytes, Labels *labels);
+    // Room for every row a listing of a file of fileBytes can meet, reserved
+    // at once instead of regrowing step by step.
+    static qint64 RoomForRows(qint64 fileBytes);
 
     // Whether it lists the book at all; false when retired or never read.
     bool IsCurrent() const { return m_current; }

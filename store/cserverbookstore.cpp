@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -16,41 +15,6 @@ const QString kTable = QString::fromLatin1(BookFile::kTable);
 const QString kFields = QString::fromLatin1(BookFile::kFields);
 const QString kSetFields =
     QStringLiteral("Bezeichnung = ?, Servername = ?, Startverzeichnis = ?, Plugindateiname = ?");
-
-// Room for every row a listing of a file of fileBytes can meet, reserved at
-// once: a row takes nine bytes of the file at the least, so eight per row
-// is room enough; past eight million rows the listing grows as needed.
-qint64 rowsRoomFor(qint64 fileBytes)
-{
-    constexpr qint64 kLeastRowBytes = 8;
-    constexpr qint64 kMostRowsAhead = 8 * 1024 * 1024;
-    return std::min(fileBytes / kLeastRowBytes, kMostRowsAhead);
-}
-
-// Lists the labels of the book behind connection, a file of fileBytes:
-// one statement, every label decoded straight into one string, no object
-// per row. UTF-8 never gives more UTF-16 units than it has bytes, and the
-// labels have fewer bytes than the file, so room for the file's size (up to
-// a book of a million labels; further columns can make a file large) is
-// reserved at once instead of regrowing step by step.
-BookListing readLabels(const SqliteConnection &connection, qint64 fileBytes, CServerBookStore::Labels *labels)
-{
-    constexpr qint64 kMostRoomAhead = 32 * 1024 * 1024;  // UTF-16 units
-    labels->text.reserve(qsizetype(std::min(fileBytes, kMostRoomAhead)));
-    labels->ends.reserve(size_t(rowsRoomFor(fileBytes)));
-    // Stateless: each label decodes on its own, exactly as QString::fromUtf8
-    // decodes a field, so that a label compares equal to its row's field.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    return BookListing::Read(connection, "Bezeichnung", rowsRoomFor(fileBytes), [&](const SqliteStatement &statement) {
-        const QByteArrayView bytes = statement.Bytes(1);
-        QString &text = labels->text;
-        const qsizetype used = text.size();
-        text.resize(used + bytes.size());
-        const QChar *end = utf8.appendToBuffer(text.data() + used, bytes);
-        text.truncate(end - text.constData());
-        labels->ends.push_back(quint32(text.size()));
-    });
-}
 
 } // namespace
 
@@ -95,7 +59,7 @@ void CServerBookStore::Close()
 template<typename PerRow>
 void CServerBookStore::list(const char *columns, PerRow &&perRow)
 {
-    m_listing = BookListing::Read(connection(), columns, rowsRoomFor(QFileInfo(File()).size()),
+    m_listing = BookListing::Read(connection(), columns, BookListing::RoomForRows(QFileInfo(File()).size()),
                                   std::forward<PerRow>(perRow));
     ++m_generation;
     m_rowLoaded = false;
@@ -335,56 +299,10 @@ int CServerBookStore::OrdinalOf(qint64 rowid)
 
 void CServerBookStore::RestoreFrom(const QString &backupFile)
 {
-    // A book that may only be read is refused before anything is backed up.
-    WriteTransaction::RefuseIfReadOnly(m_book);
-    const CBookBackups::Backup checked = CBookBackups(File()).Inspect(QFileInfo(backupFile).fileName());
-    if (!checked.complete())
-        throw StoreError::InBackup(backupFile, checked.problem);
-    m_backups->RestoringFrom(QFileInfo(backupFile).fileName());
-    m_backups->BackUpNow(connection());
-    // Attached read-only and immutable: a restore neither changes the backup
-    // it reads nor creates a file beside it.
-    SqliteStatement attach = connection().Prepare("ATTACH DATABASE ? AS backup");
-    attach.BindUtf8(1, SqliteConnection::UriOf(backupFile, SqliteConnection::Access::Immutable));
-    try {
-        attach.Run();
-    } catch (const StoreError &error) {
-        throw StoreError::InBackup(backupFile, error.cause());
-    }
-    const auto detach = qScopeGuard([this] { connection().ExecQuietly("DETACH DATABASE backup"); });
-
-    const QStringList backupColumns = columnsOf("backup");
-    for (const char *field : {"Bezeichnung", "Servername", "Startverzeichnis", "Plugindateiname"}) {
-        if (!backupColumns.contains(QLatin1String(field), Qt::CaseInsensitive))
-            throw StoreError(backupFile, QStringLiteral("Die Sicherung hat keine Tabelle %1 mit dem Feld %2.")
-                                             .arg(kTable, QLatin1String(field)));
-    }
-    // Further columns come back as the backup has them, where the book still has them.
-    QStringList columns{QStringLiteral("rowid")};
-    const QStringList bookColumns = columnsOf("main");
-    for (const QString &column : backupColumns) {
-        if (bookColumns.contains(column, Qt::CaseInsensitive))
-            columns << QLatin1Char('"') + QString(column).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-    }
-    WriteTransaction transaction(m_book, *m_backups);
-    for (const QString &sql : {QStringLiteral("DELETE FROM main.%1").arg(kTable),
-                               QStringLiteral("INSERT INTO main.%1 (%2) SELECT %2 FROM backup.%1")
-                                   .arg(kTable, columns.join(QStringLiteral(", ")))})
-        connection().Prepare(sql.toUtf8()).Run();
-    transaction.Commit();
+    m_backups->Restore(m_book, backupFile);
     ++m_generation;
     m_listing.Retire();
     m_rowLoaded = false;
-}
-
-QStringList CServerBookStore::columnsOf(const char *schema)
-{
-    QStringList columns;
-    SqliteStatement info = connection().Prepare(
-        QStringLiteral("SELECT name FROM pragma_table_info('%1', '%2')").arg(kTable, QLatin1String(schema)).toUtf8());
-    while (info.Step())
-        columns << info.Text(0);
-    return columns;
 }
 
 bool CServerBookStore::PositionAt(int ordinal)
@@ -411,7 +329,7 @@ std::vector<CServerBookStore::ListedEntry> CServerBookStore::ListAll()
 CServerBookStore::Labels CServerBookStore::ListLabels()
 {
     Labels labels;
-    m_listing = readLabels(connection(), QFileInfo(File()).size(), &labels);
+    m_listing = BookListing::ReadLabels(connection(), QFileInfo(File()).size(), &labels);
     ++m_generation;
     m_rowLoaded = false;
     m_listed = true;
@@ -433,7 +351,7 @@ CServerBookStore::FreshListing CServerBookStore::BeginFreshListing()
 
 void CServerBookStore::FreshListing::Read()
 {
-    m_listing = readLabels(m_connection, m_roomForRows, &m_labels);
+    m_listing = BookListing::ReadLabels(m_connection, m_roomForRows, &m_labels);
     m_connection = SqliteConnection();
 }
 

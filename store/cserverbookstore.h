@@ -144,10 +144,7 @@ public:
     std::vector<ListedEntry> ListAll();
     // The same listing in one string: the labels back to back, label i (of
     // ordinal i) ending at ends[i]. What a large book is listed with.
-    struct Labels {
-        QString text;
-        std::vector<quint32> ends;
-    };
+    using Labels = BookListing::Labels;
     Labels ListLabels();
 
     // The book as another program left it, read without disturbing this
@@ -209,7 +206,6 @@ private:
     void list(const char *columns, PerRow &&perRow);
     qint64 appendRows(const std::vector<Row> &rows);
     bool changeRow(const QString &statement, const QStringList &values, const RowSnapshot &row);
-    QStringList columnsOf(const char *schema);
     bool ensureRows();
     bool loadCurrentRow();
     const SqliteConnection &connection() const { return m_book.Connection(); }

@@ -107,10 +107,10 @@ inline void deleteExpectingMessage(QWidget *book, QString *shown)
 {
     whenModal([shown](QWidget *question) {
         whenModal([shown](QWidget *box) {
-            *shown = qobject_cast<QMessageBox *>(box)->text();
+            *shown = messageText(box);
             QTest::keyClick(box, Qt::Key_Return);
         }, question);
-        QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+        answer(question, QMessageBox::Yes);
     }, book);
     click(book, Ids::Delete);
 }

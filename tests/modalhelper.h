@@ -3,8 +3,10 @@
 // Drives modal dialogs from a test: schedule an action before calling the
 // code that runs the modal loop; it runs once the dialog is on top.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -90,6 +92,31 @@ inline void whenModal(std::function<void(QWidget *)> act, QWidget *below = nullp
 inline void whenBackOnTop(QWidget *dialog, std::function<void(QWidget *)> act)
 {
     whenModalIs([dialog](QWidget *top) { return top == dialog; }, std::move(act));
+}
+
+// The message box on top; null, with the test failed (so that every modal
+// widget is closed), when another widget is there instead.
+inline QMessageBox *messageBoxIn(QWidget *top)
+{
+    auto *box = qobject_cast<QMessageBox *>(top);
+    if (!box)
+        QTest::qFail(qPrintable(QStringLiteral("a message box was expected, not %1").arg(top->metaObject()->className())),
+                     __FILE__, __LINE__);
+    return box;
+}
+
+// The text of the message box on top; empty when there is none.
+inline QString messageText(QWidget *top)
+{
+    const QMessageBox *box = messageBoxIn(top);
+    return box ? box->text() : QString();
+}
+
+// Clicks a button of the message box on top.
+inline void answer(QWidget *top, QMessageBox::StandardButton button)
+{
+    if (QMessageBox *box = messageBoxIn(top))
+        QTest::mouseClick(box->button(button), Qt::LeftButton);
 }
 
 template<typename T = QWidget>

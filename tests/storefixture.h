@@ -12,6 +12,9 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 struct Row {
     QString label, server, startDir, pluginFile;
 };
@@ -64,4 +67,37 @@ public:
 
 private:
     SqliteConnection m_db;
+};
+
+// A book's folder that a test makes read-only. Root writes wherever the
+// permissions say no, so as root the folder gets a small file system of its
+// own that is then mounted read-only; a normal user's book file loses its
+// write permission instead. Either way the store must find the book
+// read-only and refuse every change with the reason.
+class ReadOnlyBookFolder
+{
+public:
+    explicit ReadOnlyBookFolder(const QString &folder) : m_folder(folder), m_at(QFile::encodeName(folder))
+    {
+        QDir().mkpath(folder);
+        m_mounted = geteuid() == 0 && mount("tmpfs", m_at.constData(), "tmpfs", 0, "size=4m") == 0;
+    }
+    ~ReadOnlyBookFolder()
+    {
+        if (m_mounted)
+            umount(m_at.constData());
+    }
+    // False where a root test cannot mount.
+    bool usable() const { return geteuid() != 0 || m_mounted; }
+    bool makeReadOnly(const QString &book)
+    {
+        if (m_mounted)
+            return mount("tmpfs", m_at.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=4m") == 0;
+        return QFile::setPermissions(book, QFile::ReadOwner | QFile::ReadGroup);
+    }
+
+private:
+    QString m_folder;
+    QByteArray m_at;
+    bool m_mounted = false;
 };

@@ -31,6 +31,7 @@ private slots:
     void brokenBackupsAreNamedAndRefused();
     void compareSaysWhatARestoreChanges();
     void restoreBringsBackRowsAndFurtherColumns();
+    void restoreOfAReadOnlyBookWritesNothing();
     void olderVersionsBackupsAreListedAndKept();
 
 private:
@@ -373,6 +374,36 @@ void tst_Backups::compareSaysWhatARestoreChanges()
     QCOMPARE(difference.Summary(), QStringLiteral("+1 / \u22122 / 1 geändert"));
     QCOMPARE(CBookBackups::Difference().Summary(), QStringLiteral("keine Unterschiede"));
     QVERIFY_THROWS_EXCEPTION(StoreError, backups.Compare("kelvo-20000101-000000Z.mdb"));
+}
+
+// A book that may only be read refuses a restore before anything is backed
+// up: no backup is made for a change that cannot be made.
+void tst_Backups::restoreOfAReadOnlyBookWritesNothing()
+{
+    QTemporaryDir dir;
+    ReadOnlyBookFolder data(dir.path() + "/DATA");
+    if (!data.usable())
+        QSKIP("no file system can be mounted here");
+    const QString file = createStore(dir.path(), {{"A", "ftp://a/", "/", ""}});
+    QString backup;
+    {
+        CServerBookStore store;
+        store.Open(file);
+        store.Append("B", "ftp://b/", "/", "");
+        backup = store.BackupMade();
+    }
+    const QDir backups(dir.path() + "/DATA/backup");
+    const QStringList before = backups.entryList(QDir::Files | QDir::Hidden);
+    QVERIFY(data.makeReadOnly(file));
+    CServerBookStore store;
+    store.Open(file);
+    try {
+        store.RestoreFrom(CBookBackups(file).PathOf(backup));
+        QFAIL("a book that may only be read was restored");
+    } catch (const StoreError &error) {
+        QVERIFY2(error.message().contains("kann nur gelesen werden"), qPrintable(error.message()));
+    }
+    QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), before);
 }
 
 void tst_Backups::restoreBringsBackRowsAndFurtherColumns()

@@ -268,7 +268,7 @@ void tst_DialogLayer::tooLongTextFailsTheCheckAndStaysOpen()
         child<QLineEdit>(d, 100)->setText(QString(11, 'x'));  // set from code: not refused
         QCOMPARE(child<QLineEdit>(d, 100)->text().size(), 11);
         whenModal([&boxText](QWidget *box) {
-            boxText = qobject_cast<QMessageBox *>(box)->text();
+            boxText = messageText(box);
             QTest::keyClick(box, Qt::Key_Return);
             whenModal([](QWidget *d) {  // still open: shorten and accept
                 QCOMPARE(d->focusWidget(), child<QLineEdit>(d, 100));
@@ -337,8 +337,8 @@ void tst_DialogLayer::throwingHandlerIsShownAndTheDialogGoesOn()
     QString boxText;
     whenModal([&boxText](QWidget *d) {
         whenModal([&boxText](QWidget *box) {
-            boxText = qobject_cast<QMessageBox *>(box)->text();
-            QTest::mouseClick(qobject_cast<QMessageBox *>(box)->button(QMessageBox::Ok), Qt::LeftButton);
+            boxText = messageText(box);
+            answer(box, QMessageBox::Ok);
             whenModal([](QWidget *d) { QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton); });
         }, d);
         QTest::mouseClick(child<QPushButton>(d, 400), Qt::LeftButton);

@@ -203,8 +203,8 @@ void tst_EditEntry::editFollowsTheAddressAndQuestionsTheProtocol()
             QCOMPARE(field(edit, StartPath)->text(), QStringLiteral("/pub/x"));
             retype(edit, Address, "http://f.example.com/");
             whenModal([&asked](QWidget *question) {
-                asked = qobject_cast<QMessageBox *>(question)->text().contains("nicht kompatibel");
-                QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::No), Qt::LeftButton);
+                asked = messageText(question).contains("nicht kompatibel");
+                answer(question, QMessageBox::No);
             }, edit);
             click(edit, 1);
             QVERIFY(edit->isVisible());  // No keeps it open
@@ -252,7 +252,8 @@ void tst_EditEntry::editKeepsWhatWasTyped()
     QStringList asked;
     auto answer = [&asked](QWidget *edit, QMessageBox::StandardButton button) {
         whenModal([&asked, button](QWidget *box) {
-            auto *question = qobject_cast<QMessageBox *>(box);
+            QMessageBox *question = messageBoxIn(box);
+            QVERIFY(question);
             asked << question->text();
             QTest::mouseClick(question->button(button), Qt::LeftButton);
         }, edit);
@@ -402,7 +403,7 @@ void tst_EditEntry::ownChangesUpdateTheListInPlace()
     whenModal([&file](QWidget *book) {
         QSignalSpy relisted(child<QListView>(book, List)->model(), &QAbstractItemModel::modelReset);
         whenModal([](QWidget *question) {
-            QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+            answer(question, QMessageBox::Yes);
         }, book);
         clickLine(book, 0);  // Anfang, the second row: the rows after it move up
         click(book, Delete);
@@ -457,7 +458,8 @@ void tst_EditEntry::restoreFromTheDialog()
                 QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("3"));
                 QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("+1 / \u22120 / 0 geändert"));
                 whenModal([answer, asked](QWidget *question) {
-                    auto *box = qobject_cast<QMessageBox *>(question);
+                    QMessageBox *box = messageBoxIn(question);
+                    QVERIFY(box);
                     *asked = box->text();
                     QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
                     QTest::mouseClick(box->button(answer), Qt::LeftButton);

@@ -410,7 +410,10 @@ void tst_Exchange::malformedInputIsRefused()
 
 void tst_Exchange::mapsSitesToEntries()
 {
-    const std::vector<BookEntry> book = {{0, "Vereinsseite", "ftp://ftp.verein.example/", "/html/verein/", "FtpWorker.so"}};
+    // "Web" is in the book with another worker: no duplicate, since that
+    // worker would upload elsewhere.
+    const std::vector<BookEntry> book = {{0, "Vereinsseite", "ftp://ftp.verein.example/", "/html/verein/", "FtpWorker.so"},
+                                         {1, "Web", "http://www.example/", "/", "HttpsWorker.so"}};
     const ImportPlan plan = PlanImport({kFixtures + "/sitemanager.xml"}, kWorkers, book, false);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QStringList outcome;
@@ -711,7 +714,7 @@ void tst_Exchange::dialogImportsAndExports()
         whenPopup([&](QWidget *menu) {
             chooseFile(kFixtures + "/sitemanager.xml");
             whenModalIs([](QWidget *top) { return qobject_cast<QMessageBox *>(top); }, [&summary](QWidget *box) {
-                summary = qobject_cast<QMessageBox *>(box)->text();
+                summary = messageText(box);
                 QTest::keyClick(box, Qt::Key_Return);
             });
             chooseMenuEntry(menu, "Importieren …");

@@ -125,7 +125,8 @@ void tst_NewEntry::incompatibleProtocolIsQuestioned()
         retype(entry, Address, "http://www.example.com/web");
         auto answer = [entry](QMessageBox::StandardButton button) {
             whenModal([button](QWidget *box) {
-                auto *question = qobject_cast<QMessageBox *>(box);
+                QMessageBox *question = messageBoxIn(box);
+                QVERIFY(question);
                 QCOMPARE(question->text(),
                          QStringLiteral("Das verwendete Dateiprotokoll und das Protokoll des aktuellen\n"
                                         "Publishing-Workers sind nicht kompatibel!\n\n"
@@ -199,7 +200,7 @@ void tst_NewEntry::tooLongTextKeepsTheDialogOpen()
     runNewEntry(module, [&message](QWidget *, QWidget *entry) {
         field(entry, Label)->setText(QString(129, 'x'));
         whenModal([&message](QWidget *box) {
-            message = qobject_cast<QMessageBox *>(box)->text();
+            message = messageText(box);
             QTest::keyClick(box, Qt::Key_Return);
         }, entry);
         QTest::mouseClick(child<QPushButton>(entry, 1), Qt::LeftButton);

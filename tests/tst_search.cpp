@@ -235,7 +235,7 @@ void tst_Search::foundEntryChangedMeanwhileIsNotSelected()
             OutsideConnection(file).exec("UPDATE Serverbook SET Servername = 'ftp://anders.example.net/' "
                                          "WHERE Bezeichnung = 'Verein'");
             whenModal([&told](QWidget *box) {
-                told = qobject_cast<QMessageBox *>(box)->text();
+                told = messageText(box);
                 QTest::keyClick(box, Qt::Key_Return);
             }, dialog);
             QTest::keyClick(searchText(dialog), Qt::Key_Return);
@@ -331,7 +331,7 @@ void tst_Search::pasteOfNoLinkOpensNothing()
     whenModal([](QWidget *book) {
         QString told;
         whenModal([&told](QWidget *box) {
-            told = qobject_cast<QMessageBox *>(box)->text();
+            told = messageText(box);
             QTest::keyClick(box, Qt::Key_Return);
         }, book);
         auto *list = child<QListView>(book, List);

@@ -436,7 +436,7 @@ void tst_ServerBook::goneEntryIsNeverShownReturnedOrDeleted()
         } else {
             whenModal([&gone](QWidget *question) {
                 confirmEntryGone(question, &gone);
-                QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+                answer(question, QMessageBox::Yes);
             }, d);
             click(d, 3001);
         }

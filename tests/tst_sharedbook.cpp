@@ -8,7 +8,6 @@
 #include <QScrollBar>
 #include <QtTest>
 
-#include <sys/mount.h>
 
 using namespace Ids;
 
@@ -42,29 +41,6 @@ struct MessageCounter {
     }
 };
 
-// A small file system of its own for the book's folder, that can be made
-// read-only; gone again with the test.
-class Mount
-{
-public:
-    explicit Mount(const QString &at) : m_at(QFile::encodeName(at))
-    {
-        QDir().mkpath(at);
-        m_mounted = mount("tmpfs", m_at.constData(), "tmpfs", 0, "size=4m") == 0;
-    }
-    ~Mount()
-    {
-        if (m_mounted)
-            umount(m_at.constData());
-    }
-    bool mounted() const { return m_mounted; }
-    bool makeReadOnly() { return mount("tmpfs", m_at.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=4m") == 0; }
-
-private:
-    QByteArray m_at;
-    bool m_mounted = false;
-};
-
 const QList<Row> kFive = {
     {"Zebra", "ftp://zebra.example/", "/z", "FtpWorker.so"},   {"Anton", "ftp://anton.example/", "/a", "FtpWorker.so"},
     {"über", "ftp://ueber.example/", "/u", "FtpWorker.so"},    {"Berta", "ftp://berta.example/", "/b", "FtpWorker.so"},
@@ -90,6 +66,7 @@ private slots:
     void selectedEntryChangedMeanwhile();
     void fileReplacedUnderTheDialog_data();
     void fileReplacedUnderTheDialog();
+    void bookGoneForGood();
     void readOnlyBook_data();
     void readOnlyBook();
     void twoDialogsOnOneBook();
@@ -112,7 +89,7 @@ void tst_SharedBook::anotherEntryDeletedMeanwhile()
             QTest::keyClick(list, Qt::Key_Down);
         QCOMPARE(selectedLine(book), QStringLiteral("über"));
         whenModal([](QWidget *question) {
-            QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+            answer(question, QMessageBox::Yes);
         }, book);
         click(book, Delete);
         messages = new MessageCounter;
@@ -201,7 +178,7 @@ void tst_SharedBook::selectedEntryChangedMeanwhile()
         // The dialog notices within half a second; OK is pressed after it did.
         QTest::qWait(1200);
         whenModal([&messages](QWidget *box) {
-            messages << qobject_cast<QMessageBox *>(box)->text();
+            messages << messageText(box);
             QTest::keyClick(box, Qt::Key_Return);
         }, book);
         click(book, 1);
@@ -254,7 +231,7 @@ void tst_SharedBook::fileReplacedUnderTheDialog()
         // the second hands back the entry the pane shows.
         QString said;
         whenModal([&said](QWidget *box) {
-            said = qobject_cast<QMessageBox *>(box)->text();
+            said = messageText(box);
             QTest::keyClick(box, Qt::Key_Return);
         }, book);
         click(book, 1);
@@ -279,6 +256,36 @@ void tst_SharedBook::fileReplacedUnderTheDialog()
     QCOMPARE(storedRows(module).size(), 5);
 }
 
+// The book is deleted while the dialog is open and nothing takes its place:
+// the user is told once, not at every check, and can still leave the
+// dialog; when the book comes back, it is listed again.
+void tst_SharedBook::bookGoneForGood()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kFive);
+    QStringList told;
+    whenModal([&](QWidget *book) {
+        const auto tell = [&told, book] {
+            whenModal([&told](QWidget *box) {
+                told << messageText(box);
+                QTest::keyClick(box, Qt::Key_Return);
+            }, book);
+        };
+        tell();
+        QVERIFY(QFile::remove(file));
+        QTRY_COMPARE(told.size(), 1);
+        QVERIFY2(told.first().contains("nicht gefunden"), qPrintable(told.first()));
+        // Three more checks go by without another word.
+        QTest::qWait(1600);
+        QCOMPARE(told.size(), 1);
+        discardModalActions();
+        createStore(module.pluginDir(), {{"Wieder da", "ftp://wieder/", "/", "FtpWorker.so"}});
+        QTRY_COMPARE(listLines(book), QStringList{"Wieder da"});
+        click(book, 2);
+    });
+    QCOMPARE(module.select().first, 2);
+}
+
 void tst_SharedBook::readOnlyBook_data()
 {
     QTest::addColumn<bool>("wal");
@@ -292,19 +299,19 @@ void tst_SharedBook::readOnlyBook()
 {
     QFETCH(bool, wal);
     KELVO_LOAD_MODULE(module, kWorkers);
-    Mount data(module.pluginDir() + "/DATA");
-    if (!data.mounted())
+    ReadOnlyBookFolder data(module.pluginDir() + "/DATA");
+    if (!data.usable())
         QSKIP("no file system can be mounted here");
     const QString file = createStore(module.pluginDir(), kFive);
     if (wal)
         shell(file, "PRAGMA journal_mode = WAL");
-    QVERIFY(data.makeReadOnly());
+    QVERIFY(data.makeReadOnly(file));
     QStringList messages;
     whenModal([&](QWidget *book) {
         QCOMPARE(listLines(book).size(), 5);
         auto refused = [&](const std::function<void()> &act) {
             whenModal([&messages](QWidget *box) {
-                messages << qobject_cast<QMessageBox *>(box)->text();
+                messages << messageText(box);
                 QTest::keyClick(box, Qt::Key_Return);
             }, book);
             act();
@@ -347,7 +354,7 @@ void tst_SharedBook::twoDialogsOnOneBook()
             whenModalIs([&over](QWidget *top) { return top == &over; }, [&](QWidget *) {
                 clickLine(&over, 1);  // Berta
                 whenModal([](QWidget *question) {
-                    QTest::mouseClick(qobject_cast<QMessageBox *>(question)->button(QMessageBox::Yes), Qt::LeftButton);
+                    answer(question, QMessageBox::Yes);
                 }, &over);
                 click(&over, Delete);
                 QTRY_COMPARE(listLines(&under), QStringList({"Anton", "Cäsar", "über", "Zebra"}));
@@ -359,7 +366,8 @@ void tst_SharedBook::twoDialogsOnOneBook()
             over.DoModal();
             clickLine(&under, 3);  // über
             whenModal([&messages](QWidget *question) {
-                auto *box = qobject_cast<QMessageBox *>(question);
+                QMessageBox *box = messageBoxIn(question);
+                QVERIFY(box);
                 messages << box->text();
                 QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
             }, &under);

@@ -56,7 +56,7 @@ holds "$dev" usr/lib/$ma/libostrelhost.so usr/include/ostrel/pluginapi.h usr/inc
 depends() { dpkg-deb -f "$1" Depends; }
 grep -q "libostrelhost1 (= $version)" <<<"$(depends "$kelvo")" || fail "kelvo depends: $(depends "$kelvo")"
 grep -q "libqt6core6" <<<"$(depends "$kelvo")" || fail "dependencies not computed: $(depends "$kelvo")"
-grep -q "libqt6sql6-sqlite" <<<"$(depends "$kelvo")" || fail "the SQLite driver is no dependency"
+grep -q "libsqlite3-0" <<<"$(depends "$kelvo")" || fail "SQLite is no dependency: $(depends "$kelvo")"
 grep -q "libostrelhost1 (= $version)" <<<"$(depends "$dev")" || fail "-dev depends: $(depends "$dev")"
 [ "$(dpkg-deb --ctrl-tarfile "$runtime" | tar -xO ./shlibs)" = "libostrelhost 1 libostrelhost1 (>= $version)" ] \
   || fail "no shlibs for libostrelhost.so.1"
