@@ -45,17 +45,20 @@ void OutsideChanges::check()
     if (!book || m_view.Busy() || m_reading.valid())
         return;
     try {
-        if (!book->IsOpen() || book->CheckOutside() == CServerBookStore::OutsideChange::Replaced) {
+        const auto change = book->IsOpen() ? book->CheckOutside() : CServerBookStore::OutsideChange::Replaced;
+        if (change == CServerBookStore::OutsideChange::None)
+            return;
+        if (change == CServerBookStore::OutsideChange::Replaced) {
             book->Open(m_file);
             m_goneReported = false;
             RelistKeepingSelection([this] { m_view.ListAfresh(); });
             return;
         }
-        if (book->CheckOutside() == CServerBookStore::OutsideChange::None)
-            return;
         m_reading = std::async(std::launch::async, [this, fresh = book->BeginFreshListing()]() mutable {
             // Told back on the dialog's thread, unless this is gone by then.
-            const auto done = qScopeGuard([this] { QMetaObject::invokeMethod(this, [this] { taken(std::move(m_reading)); }, Qt::QueuedConnection); });
+            const auto done = qScopeGuard([this] {
+                QMetaObject::invokeMethod(this, [this] { taken(std::move(m_reading)); }, Qt::QueuedConnection);
+            });
             fresh.Read();
             return std::move(fresh);
         });
