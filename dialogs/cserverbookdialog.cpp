@@ -98,6 +98,18 @@ void CServerBookDialog::OnOK()
         EntryGone();
         return;
     }
+    // The row was read from the file the dialog opened; after the read the
+    // path must still lead to it, or the entry is one of a book no longer
+    // there.
+    if (selected && m_pStore->FileReplaced()) {
+        MessageBox(QStringLiteral("Das Serverbook wurde inzwischen durch eine andere Datei ersetzt (etwa von einem "
+                                  "Sync-Programm). Es wird neu eingelesen; bitte wählen Sie erneut."),
+                   MessageBoxFlags::Ok);
+        m_outside.ReopenIfReplaced();
+        // Told already: the line now selected is the user's to choose.
+        m_selectionLost = false;
+        return;
+    }
     CDialog::OnOK();
 }
 

@@ -45,15 +45,12 @@ void OutsideChanges::check()
     if (!book || m_view.Busy() || m_reading.valid())
         return;
     try {
-        const auto change = book->IsOpen() ? book->CheckOutside() : CServerBookStore::OutsideChange::Replaced;
-        if (change == CServerBookStore::OutsideChange::None)
-            return;
-        if (change == CServerBookStore::OutsideChange::Replaced) {
-            book->Open(m_file);
-            m_goneReported = false;
-            RelistKeepingSelection([this] { m_view.ListAfresh(); });
+        if (!book->IsOpen() || book->FileReplaced()) {
+            reopen();
             return;
         }
+        if (book->CheckOutside() != CServerBookStore::OutsideChange::Committed)
+            return;
         m_reading = std::async(std::launch::async, [this, fresh = book->BeginFreshListing()]() mutable {
             // Told back on the dialog's thread, unless this is gone by then.
             const auto done = qScopeGuard([this] {
@@ -63,18 +60,41 @@ void OutsideChanges::check()
             return std::move(fresh);
         });
     } catch (const StoreError &error) {
-        // A book that cannot be opened again is gone for good, until it
-        // comes back; one that is locked or being replaced right now is
-        // tried again at the next check.
-        if (!book->IsOpen() && !m_goneReported) {
-            m_goneReported = true;
-            m_view.Tell(error.message() + QStringLiteral("\nDie Liste zeigt das Serverbook, wie es zuletzt war; "
-                                                         "sobald es wieder da ist, wird es neu eingelesen."),
-                        MessageBoxFlags::Ok);
-        }
+        reportGone(error);
     } catch (const std::system_error &) {
         // No thread to be had now: tried again at the next check.
     }
+}
+
+void OutsideChanges::ReopenIfReplaced()
+{
+    CServerBookStore *book = m_view.Book();
+    try {
+        if (book && (!book->IsOpen() || book->FileReplaced()))
+            reopen();
+    } catch (const StoreError &error) {
+        reportGone(error);
+    }
+}
+
+void OutsideChanges::reopen()
+{
+    m_view.Book()->Open(m_file);
+    m_goneReported = false;
+    RelistKeepingSelection([this] { m_view.ListAfresh(); });
+}
+
+// A book that cannot be opened again is gone for good, until it comes back;
+// one that is locked or being replaced right now is tried again at the next
+// check.
+void OutsideChanges::reportGone(const StoreError &error)
+{
+    if (m_view.Book()->IsOpen() || m_goneReported)
+        return;
+    m_goneReported = true;
+    m_view.Tell(error.message() + QStringLiteral("\nDie Liste zeigt das Serverbook, wie es zuletzt war; "
+                                                 "sobald es wieder da ist, wird es neu eingelesen."),
+                MessageBoxFlags::Ok);
 }
 
 void OutsideChanges::taken(std::future<CServerBookStore::FreshListing> reading)

@@ -31,12 +31,16 @@ public:
     ~OutsideChanges() override;
 
     void Start();
+    // Opens the book afresh now, when another file took its place.
+    void ReopenIfReplaced();
     // Runs relist, which lists the book afresh into the list, and selects
     // the selected entry again.
     void RelistKeepingSelection(const std::function<void()> &relist);
 
 private:
     void check();
+    void reopen();
+    void reportGone(const StoreError &error);
     void taken(std::future<CServerBookStore::FreshListing> reading);
     bool merge(CServerBookStore::FreshListing &fresh);
     int lineHolding(const RowSnapshot &shown, const QString &label);

@@ -144,7 +144,7 @@ private:
             if (!m_xml.isStartElement())
                 continue;
             const QString element = m_xml.name().toString();
-            const QString text = m_xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            const QString text = elementText();
             if (element == QLatin1String("Host")) {
                 site.host = HostWithoutCredentials(text);
             } else if (element == QLatin1String("Port")) {
@@ -171,6 +171,28 @@ private:
         if (site.port == StandardPort(site.scheme))
             site.port = 0;
         sites.push_back(std::move(site));
+    }
+
+    // The text of the current element with that of the elements inside it,
+    // read without recursion: however deep another program nested them, the
+    // host's stack does not grow, and nesting deeper than any site list
+    // needs is an error with its line.
+    QString elementText()
+    {
+        QString text;
+        for (int depth = 1; depth > 0 && !m_xml.atEnd();) {
+            m_xml.readNext();
+            if (m_xml.isCharacters()) {
+                text += m_xml.text();
+            } else if (m_xml.isStartElement()) {
+                if (++depth == kMaxFolderDepth + 1)
+                    fail(located(m_xml, QStringLiteral("Elemente sind mehr als %1 Ebenen tief verschachtelt")
+                                            .arg(kMaxFolderDepth)));
+            } else if (m_xml.isEndElement()) {
+                --depth;
+            }
+        }
+        return text;
     }
 
     void fail(const QString &why)

@@ -13,7 +13,9 @@
 #include "storeerror.h"
 #include "templateregistry.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QThread>
 
 #include <new>
 
@@ -62,6 +64,18 @@ void reportNotShown(const QString &reason)
 void showServerBook()
 {
     g_state.lastError.clear();
+    // Widgets live on the application's thread alone; one made elsewhere
+    // crashes the host or never ends.
+    if (QCoreApplication::instance() && QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        // No entry of an earlier call may pass for this call's pick.
+        g_state.lastResult = -1;
+        g_state.lastServer.clear();
+        g_state.lastStartDir.clear();
+        g_state.lastPluginFile.clear();
+        reportNotShown(QStringLiteral("Das Serverbook kann nur vom Thread der Benutzeroberfläche aus angezeigt werden; "
+                                      "ShowServerBook wurde aus einem anderen Thread aufgerufen."));
+        return;
+    }
     CServerBookStore store;
     try {
         store.Open(CServerBookStore::FileIn(GetCurrentPluginDir()));

@@ -115,6 +115,8 @@ public:
 
     // Why the book can only be read; empty when it can be changed.
     QString ReadOnlyReason() const { return m_book.ReadOnlyReason(); }
+    // Whether the path now leads to another file than the one opened.
+    bool FileReplaced() const { return m_book.Replaced(); }
     enum class OutsideChange { None, Committed, Replaced };
     // What other programs did since the last listing: committed a change to
     // the file, or put another file at its path.

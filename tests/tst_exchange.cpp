@@ -223,6 +223,12 @@ void tst_Exchange::deeplyNestedFoldersAreRefused()
     const ReadResult deepest = ReadFileZilla(nested(64));
     QVERIFY2(deepest.ok(), qPrintable(deepest.error));
     QCOMPARE(deepest.sites.front().label.count("f/"), 64);
+    // Unknown elements nested inside a site, which the reader reads as text.
+    const ReadResult inServer = ReadFileZilla("<FileZilla3><Servers><Server><Host>tief.example</Host>\n"
+                                              + QByteArray("<x>").repeated(60000) + QByteArray("</x>").repeated(60000)
+                                              + "</Server></Servers></FileZilla3>");
+    QVERIFY2(inServer.error.contains("Zeile 2") && inServer.error.contains("64 Ebenen"), qPrintable(inServer.error));
+    QVERIFY(inServer.sites.empty());
 
     // The tool says so and ends as it should, with the book untouched.
     QTemporaryDir dir;

@@ -11,6 +11,8 @@
 #include <QSqlDatabase>
 #include <QtTest>
 
+#include <thread>
+
 namespace {
 
 enum class DeleteBy { Button, Key };
@@ -75,6 +77,7 @@ class tst_ServerBook : public QObject
     Q_OBJECT
 
 private slots:
+    void otherThreadIsRefused();
     void cleanup();
 
     void beforeAnySelectionTheLastEntryIsEmpty();
@@ -364,6 +367,22 @@ void tst_ServerBook::storeFailureWhileRunningIsShown()
     QCOMPARE(module.select().first, 1);
     QVERIFY2(shown.contains("locked") && shown.contains("kelvo.mdb"), qPrintable(shown));
     QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"3"});
+}
+
+// A host that calls from a thread of its own gets -1 and the reason, never a
+// dialog on that thread, nor the entry of an earlier call.
+void tst_ServerBook::otherThreadIsRefused()
+{
+    KELVO_LOAD_MODULE(module);
+    createStore(module.pluginDir(), kThreeRows);
+    whenModal([](QWidget *d) { click(d, 1); });
+    QCOMPARE(module.select().first, 1);
+    std::thread([&module] { module.book()->ShowServerBook(0); }).join();
+    SERVERBOOKENTRYSTRUC entry;
+    QCOMPARE(module.book()->GetLastServerBookEntry(&entry), -1);
+    QVERIFY(entry.strServer.isEmpty());
+    QVERIFY2(module.book()->GetLastServerBookError().contains("Thread"), qPrintable(module.book()->GetLastServerBookError()));
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
 }
 
 void tst_ServerBook::hostDefaultConnectionSurvives()

@@ -66,6 +66,7 @@ private slots:
     void selectedEntryChangedMeanwhile();
     void fileReplacedUnderTheDialog_data();
     void fileReplacedUnderTheDialog();
+    void okJustAfterTheFileWasReplaced();
     void bookGoneForGood();
     void readOnlyBook_data();
     void readOnlyBook();
@@ -254,6 +255,34 @@ void tst_SharedBook::fileReplacedUnderTheDialog()
     }
     QCOMPARE(store.CheckOutside(), CServerBookStore::OutsideChange::Replaced);
     QCOMPARE(storedRows(module).size(), 5);
+}
+
+// OK pressed in the moment after a sync tool renamed another book over the
+// path, before the dialog noticed: the entry the pane shows is of a book
+// that is no longer there, so it is not handed back; the user is told and
+// chooses again in the book that is.
+void tst_SharedBook::okJustAfterTheFileWasReplaced()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kFive);
+    QTemporaryDir other;
+    const QString replacement = createStore(other.path(), {{"Von woanders", "ftp://woanders/", "/w", "FtpWorker.so"}});
+    whenModal([&](QWidget *book) {
+        QCOMPARE(listLines(book).size(), 5);
+        QString said;
+        whenModal([&said](QWidget *box) {
+            said = messageText(box);
+            QTest::keyClick(box, Qt::Key_Return);
+        }, book);
+        QVERIFY(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(file).constData()) == 0);
+        click(book, 1);
+        QVERIFY2(said.contains("ersetzt"), qPrintable(said));
+        QCOMPARE(listLines(book), QStringList{"Von woanders"});
+        click(book, 1);
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("ftp://woanders/"));
 }
 
 // The book is deleted while the dialog is open and nothing takes its place:
