@@ -12,6 +12,7 @@
 #include <QUuid>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -32,6 +33,15 @@ const QStringList kSideFiles = {QStringLiteral("-journal"), QStringLiteral("-wal
 constexpr qint64 kLeftoverAfterSeconds = 10 * 60;
 
 using Access = SqliteConnection::Access;
+
+// Only a regular file, not a link, can be a backup: anything else another
+// program put there (a pipe, a link to one) would block the reader that
+// opens it.
+bool isRegularFile(const QString &path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
 
 QDateTime timeInName(const QRegularExpressionMatch &match)
 {
@@ -116,6 +126,10 @@ CBookBackups::Backup CBookBackups::inspect(const QString &name, Depth depth) con
             return backup;
         }
     }
+    if (!isRegularFile(path)) {
+        backup.problem = QStringLiteral("Die Sicherung ist keine gewöhnliche Datei.");
+        return backup;
+    }
     try {
         const SqliteConnection db(path, Access::Immutable, true);
         if (depth == Depth::FullCheck) {
@@ -167,8 +181,8 @@ CBookBackups::Backup CBookBackups::inspect(const QString &name, Depth depth) con
 std::vector<CBookBackups::Backup> CBookBackups::List() const
 {
     std::vector<Backup> backups;
-    for (const QString &name : QDir(m_folder).entryList(QDir::Files)) {
-        if (kBackupName.match(name).hasMatch())
+    for (const QString &name : QDir(m_folder).entryList(QDir::Files | QDir::System | QDir::NoSymLinks)) {
+        if (kBackupName.match(name).hasMatch() && isRegularFile(m_folder + QLatin1Char('/') + name))
             backups.push_back(inspect(name, Depth::Record));
     }
     std::sort(backups.begin(), backups.end(), [](const Backup &a, const Backup &b) {
@@ -179,7 +193,7 @@ std::vector<CBookBackups::Backup> CBookBackups::List() const
 
 QString CBookBackups::PathOf(const QString &name) const
 {
-    if (!kBackupName.match(name).hasMatch() || !QFileInfo(m_folder + QLatin1Char('/') + name).isFile())
+    if (!kBackupName.match(name).hasMatch() || !isRegularFile(m_folder + QLatin1Char('/') + name))
         return {};
     return m_folder + QLatin1Char('/') + name;
 }

@@ -120,8 +120,9 @@ void CServerBookStore::Move(int rows)
     m_rowLoaded = false;
 }
 
-// Reads the current row into m_row, and its four fields as stored into
-// m_snapshot; false when there is none or it is gone.
+// Reads the current row's four fields into m_row, and as stored into
+// m_snapshot; false when there is none or it is gone. Further columns stay
+// unread: another program may keep large values there.
 bool CServerBookStore::loadCurrentRow()
 {
     if (IsBOF() || IsEOF())
@@ -130,23 +131,17 @@ bool CServerBookStore::loadCurrentRow()
         return !m_row.empty();
     m_row.clear();
     m_snapshot = {};
-    SqliteStatement statement = connection().Prepare(QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(kTable).toUtf8());
+    SqliteStatement statement =
+        connection().Prepare(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(kFields, kTable).toUtf8());
     const qint64 rowid = m_listing.RowIdAt(m_pos);
     statement.Bind(1, rowid);
     if (statement.Step()) {
         static const QStringList four = kFields.split(QStringLiteral(", "));
         m_snapshot.rowid = rowid;
-        for (int column = 0; column < statement.ColumnCount(); ++column) {
-            const QString name = statement.ColumnName(column);
+        for (int column = 0; column < 4; ++column) {
             // As stored first: reading a value as text converts it in place.
-            const StoredValue stored = StoredValue::Read(statement.Handle(), column);
-            m_row.push_back({name, statement.Text(column)});
-            // Field names compare as SQLite compares them, regardless of case.
-            const auto field = std::find_if(four.cbegin(), four.cend(), [&name](const QString &f) {
-                return f.compare(name, Qt::CaseInsensitive) == 0;
-            });
-            if (field != four.cend())
-                m_snapshot.fields[size_t(field - four.cbegin())] = stored;
+            m_snapshot.fields[size_t(column)] = StoredValue::Read(statement.Handle(), column);
+            m_row.push_back({four[column], statement.Text(column)});
         }
     }
     m_rowLoaded = true;

@@ -10,6 +10,8 @@
 #include <QUuid>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // The backups made before changes, their rotation, and restoring them:
 // real SQLite files in a temporary plug-in directory.
 class tst_Backups : public QObject
@@ -26,6 +28,7 @@ private slots:
     void copiesCutShortNeverCount();
     void rotationLeavesFilesItDidNotMake();
     void burstOfChangesKeepsTheStateBeforeIt();
+    void pipesAmongTheBackupsAreNotWaitedFor();
     void ruleKeepsDaysAndSessions();
     void brokenBackupsAreNamedAndRefused_data();
     void brokenBackupsAreNamedAndRefused();
@@ -241,6 +244,25 @@ void tst_Backups::rotationLeavesFilesItDidNotMake()
     for (const QString &path : foreign)
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
     QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files).size(), 12 + CBookBackups::kNewestKept + 1);
+}
+
+// Another program's pipe, and a link to one, named like backups: a change,
+// the list of backups and a restore's check go on without waiting for
+// them, and they are no backups.
+void tst_Backups::pipesAmongTheBackupsAreNotWaitedFor()
+{
+    addEntry("erste");
+    const QString pipe = backupFolder() + "/kelvo-20000101-120000Z.mdb";
+    QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QVERIFY(QFile::link(pipe, backupFolder() + "/kelvo-20000102-120000Z.mdb"));
+    addEntry("zweite");
+    QStringList names;
+    for (const CBookBackups::Backup &backup : CBookBackups(m_file).List())
+        names << backup.name;
+    QCOMPARE(names.size(), 2);
+    QVERIFY(!names.contains("kelvo-20000101-120000Z.mdb") && !names.contains("kelvo-20000102-120000Z.mdb"));
+    QVERIFY(CBookBackups(m_file).PathOf("kelvo-20000102-120000Z.mdb").isEmpty());
+    QVERIFY(!CBookBackups(m_file).Inspect("kelvo-20000101-120000Z.mdb").complete());
 }
 
 // Twelve changes in a row: the book as it was before them stays restorable.

@@ -43,6 +43,7 @@ private slots:
     void changesCompareStoredValues();
     void failedAppendLeavesTheTableAsItWas();
     void extraColumnsSurvive();
+    void largeFurtherColumnsStayUnread();
     void badFiles_data();
     void badFiles();
     void lockedDatabaseFailsInsteadOfHanging();
@@ -433,6 +434,41 @@ void tst_Store::extraColumnsSurvive()
     QCOMPARE(outside.column("SELECT Bezeichnung || '|' || ifnull(Nr, '-') || '|' || Kommentar "
                             "FROM Serverbook ORDER BY rowid"),
              QStringList({"A|1|behalten", "C|-|neu"}));
+}
+
+// Another program keeps pictures of 64 MB in a further column: showing the
+// entry reads its four fields, not the picture (which, read as text as well,
+// would take three times its size).
+void tst_Store::largeFurtherColumnsStayUnread()
+{
+#if KELVO_UNDER_ASAN
+    QSKIP("AddressSanitizer maps its own memory beyond any limit set here");
+#endif
+    const QString file = createStore(m_dir->path(), {{"Bild", "ftp://bild/", "/", "x"}});
+    {
+        OutsideConnection outside(file);
+        outside.exec("ALTER TABLE Serverbook ADD COLUMN Bild BLOB");
+        outside.exec("UPDATE Serverbook SET Bild = zeroblob(64 * 1024 * 1024)");
+    }
+    CServerBookStore store;
+    store.Open(file);
+    QFile statm("/proc/self/statm");
+    QVERIFY(statm.open(QIODevice::ReadOnly));
+    const rlim_t mapped = statm.readAll().split(' ').first().toULongLong() * rlim_t(sysconf(_SC_PAGESIZE));
+    rlimit usual;
+    QCOMPARE(getrlimit(RLIMIT_AS, &usual), 0);
+    rlimit tight = usual;
+    tight.rlim_cur = mapped + (rlim_t(160) << 20);
+    QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
+    QString server;
+    try {
+        if (store.PositionAt(0))
+            server = store.GetFieldText("Servername");
+    } catch (const std::exception &error) {
+        server = QString::fromUtf8(error.what());
+    }
+    setrlimit(RLIMIT_AS, &usual);
+    QCOMPARE(server, QStringLiteral("ftp://bild/"));
 }
 
 void tst_Store::badFiles_data()
