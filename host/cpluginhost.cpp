@@ -1,6 +1,7 @@
 #include "cpluginhost.h"
 
 #include "cplugindll.h"
+#include "foldertrust.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -44,6 +45,13 @@ std::unique_ptr<CPluginHost> CPluginHost::Open(const QString &dir, QString *erro
             if (errorString)
                 *errorString = QStringLiteral("%1 is not a readable directory")
                                    .arg(QDir::toNativeSeparators(folder));
+            return nullptr;
+        }
+        // A module is code run as the user: none from a folder someone else
+        // could have put it in.
+        if (const QString why = WhyNotTrusted(folder); !why.isEmpty()) {
+            if (errorString)
+                *errorString = why;
             return nullptr;
         }
         const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);

@@ -11,9 +11,12 @@
 OSTRELHOST_EXPORT QString UserPluginDir();
 
 // Makes a user's plug-in folder ready on the host's first start. Only when dir
-// does not exist yet: creates it and copies in the files of skeleton (the
-// empty book that an installed module brings, for instance), folders
-// included, readable by the user alone. An existing dir is left
-// as it is, so that what the user removed on purpose does not come back.
-// False, with the reason in *errorString, when something could not be made.
+// does not exist yet: makes it with the files of skeleton (the empty book
+// that an installed module brings, for instance), folders included,
+// readable by the user alone, under a name of its own and then renamed into
+// place, so that a start killed halfway leaves nothing at dir and two first
+// starts at once both find it whole. Without the skeleton nothing is made.
+// An existing dir is left as it is, so that what the user removed on
+// purpose does not come back. False, with the reason in *errorString, when
+// something could not be made.
 OSTRELHOST_EXPORT bool PrepareUserPluginDir(const QString &dir, const QString &skeleton, QString *errorString);

@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+#include <unistd.h>
+
 #include <dlfcn.h>
 
 class tst_PluginHost : public QObject
@@ -29,6 +33,8 @@ private slots:
     void hostsCloseInAnyOrder();
     void ownModulesReplaceSharedOnes();
     void userFolderIsMadeOnceFromTheSkeleton();
+    void firstStartsKilledOrAtOnceLeaveAWholeFolder();
+    void foldersOthersControlAreRefused();
 
 private:
     void copyModule(const QString &fromDir, const QString &fileName);
@@ -296,5 +302,74 @@ void tst_PluginHost::userFolderIsMadeOnceFromTheSkeleton()
     QVERIFY(!PrepareUserPluginDir(m_dir->filePath("file/ostrel/plugins"), m_dir->filePath("skel"), &why));
     QVERIFY2(why.contains(m_dir->filePath("file/ostrel")) && why.contains(QString::fromLocal8Bit(strerror(ENOTDIR))),
              qPrintable(why));
+    // A relative XDG_DATA_HOME would lead wherever the program was started.
+    qputenv("XDG_DATA_HOME", "rel/data");
+    QCOMPARE(UserPluginDir(), QDir::homePath() + "/.local/share/ostrel/plugins");
     qunsetenv("XDG_DATA_HOME");
+}
+
+// A first start killed before its folder was whole leaves nothing at the
+// path: the next one makes it. Starts at once all find it whole. Without
+// the skeleton nothing is made, and the skeleton put back is used.
+void tst_PluginHost::firstStartsKilledOrAtOnceLeaveAWholeFolder()
+{
+    QVERIFY(QDir(m_dir->path()).mkpath("skel/DATA"));
+    QFile book(m_dir->filePath("skel/DATA/kelvo.mdb"));
+    QVERIFY(book.open(QIODevice::WriteOnly) && book.write("leer") == 4);
+    book.close();
+    const QString skeleton = m_dir->filePath("skel");
+    const QString user = m_dir->filePath("data/ostrel/plugins");
+    QString why;
+
+    QVERIFY(!PrepareUserPluginDir(user, m_dir->filePath("fehlt"), &why));
+    QVERIFY2(why.contains("Vorlage"), qPrintable(why));
+    QVERIFY(!QFileInfo::exists(user));
+
+    // What a start killed while it copied leaves: a folder of its own name.
+    QVERIFY(QDir().mkpath(user + ".new-abc123/DATA"));
+    QVERIFY2(PrepareUserPluginDir(user, skeleton, &why), qPrintable(why));
+    QVERIFY(QFileInfo::exists(user + "/DATA/kelvo.mdb"));
+
+    const QString others = m_dir->filePath("others/ostrel/plugins");
+    std::vector<std::thread> starts;
+    std::atomic<int> succeeded = 0;
+    for (int i = 0; i < 8; ++i) {
+        starts.emplace_back([&] {
+            QString reason;
+            if (PrepareUserPluginDir(others, skeleton, &reason) && QFileInfo::exists(others + "/DATA/kelvo.mdb"))
+                ++succeeded;
+        });
+    }
+    for (std::thread &start : starts)
+        start.join();
+    QCOMPARE(succeeded.load(), 8);
+    QCOMPARE(QDir(m_dir->filePath("others/ostrel")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"plugins"});
+}
+
+// Modules and the book only where no other user can put or change them: a
+// folder others may write into, or one of another user behind a link, is
+// refused with the reason.
+void tst_PluginHost::foldersOthersControlAreRefused()
+{
+    const QString open = m_dir->filePath("offen");
+    QVERIFY(QDir().mkpath(open));
+    QVERIFY(QFile::copy(KELVO_PLUGIN_DIR "/FtpWorker.so", open + "/FtpWorker.so"));
+    QVERIFY(QFile::setPermissions(open, QFileDevice::Permissions(0x7777)));
+    QString why;
+    QVERIFY(!CPluginHost::Open(open, &why));
+    QVERIFY2(why.contains("andere Benutzer") && why.contains("chmod go-w"), qPrintable(why));
+
+    // Another user's folder behind the user's own link, as root can stage it.
+    if (geteuid() == 0) {
+        const QString theirs = m_dir->filePath("fremd");
+        QVERIFY(QDir().mkpath(theirs));
+        QVERIFY(QFile::copy(KELVO_PLUGIN_DIR "/FtpWorker.so", theirs + "/FtpWorker.so"));
+        QCOMPARE(chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+        QVERIFY(QFile::link(theirs, m_dir->filePath("verweis")));
+        QVERIFY(!CPluginHost::Open(m_dir->filePath("verweis"), &why));
+        QVERIFY2(why.contains("anderen Benutzer"), qPrintable(why));
+    }
+    QVERIFY(QFile::setPermissions(open, QFileDevice::Permissions(0x7700)));
+    QVERIFY2(CPluginHost::Open(open, &why), qPrintable(why));
 }

@@ -2,6 +2,7 @@
 
 // The plug-in folders of the tools that load plug-ins or open the book.
 
+#include "foldertrust.h"
 #include "toolsupport.h"
 #include "userplugindir.h"
 
@@ -58,6 +59,12 @@ inline std::optional<PluginFolders> pluginFolders(const QString &tool, const QCo
     if (prepare && !folders.skeleton.isEmpty() && !PrepareUserPluginDir(folders.dir, folders.skeleton, &why)) {
         err() << tool << ": " << why << ".\nMit --plugin-dir DIR lässt sich ein anderer Plug-in-Ordner wählen "
               << "(oder XDG_DATA_HOME auf einen Ordner setzen, in den Sie schreiben dürfen)." << Qt::endl;
+        return std::nullopt;
+    }
+    // The user's book and modules only where no other user can reach them.
+    if (const QString untrusted = folders.skeleton.isEmpty() ? QString() : WhyNotTrusted(folders.dir, QDir::homePath());
+        !untrusted.isEmpty()) {
+        err() << tool << ": " << untrusted << Qt::endl;
         return std::nullopt;
     }
     return folders;
