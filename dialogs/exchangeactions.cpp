@@ -86,7 +86,7 @@ void ExchangeActions::Export()
                                : filter == json    ? BookToJson(entries)
                                                    : BookToCsv(entries);
     QString why;
-    if (!SaveWhole(files.selectedFiles().first(), content, &why)) {
+    if (!SaveWhole(files.selectedFiles().first(), book->File(), content, &why)) {
         m_view.Tell(QStringLiteral("Die Datei konnte nicht geschrieben werden: %1").arg(why), MessageBoxFlags::Ok);
         return;
     }

@@ -1,10 +1,15 @@
 #include "bookexport.h"
 
+#include "bookfile.h"
+
 #include "cserverbookstore.h"
 #include "filezillaformat.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QSaveFile>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
@@ -251,10 +256,27 @@ QByteArray BookToCsv(const std::vector<BookEntry> &entries)
     return writtenWhole(CBookWriter::Format::Csv, entries);
 }
 
-bool SaveWhole(const QString &path, const QByteArray &content, QString *error)
+bool OpenExportTarget(QSaveFile &file, const QString &book, QString *error)
+{
+    struct stat target {};
+    if (::stat(QFile::encodeName(file.fileName()).constData(), &target) == 0 && !S_ISREG(target.st_mode)) {
+        *error = QStringLiteral("%1 ist keine gewöhnliche Datei und wird nicht ersetzt").arg(file.fileName());
+        return false;
+    }
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    BookFile::KeepAsPrivate(book, file.handle());
+    return true;
+}
+
+bool SaveWhole(const QString &path, const QString &book, const QByteArray &content, QString *error)
 {
     QSaveFile file(path);
-    bool written = file.open(QIODevice::WriteOnly);
+    if (!OpenExportTarget(file, book, error))
+        return false;
+    bool written = true;
     // A short write is no error yet: the next one says why (a full disk).
     for (qsizetype done = 0; written && done < content.size();) {
         const qint64 now = file.write(content.constData() + done, content.size() - done);

@@ -1,5 +1,7 @@
 #pragma once
 
+class QSaveFile;
+
 #include "foreignsite.h"
 
 #include <QByteArray>
@@ -72,7 +74,12 @@ QByteArray BookToCsv(const std::vector<BookEntry> &entries);
 QString NoteIfNotReadable(const BookEntry &entry);
 QStringList EntriesNotReadable(const std::vector<BookEntry> &entries);
 
-// Writes content to path whole or not at all: a file already there is
-// replaced only by a complete one. False, with the system's reason (a full
-// disk, a folder without write permission), when it could not.
-bool SaveWhole(const QString &path, const QByteArray &content, QString *error);
+// Opens file to replace its path whole: only a regular file is replaced (a
+// device or a pipe there is left as it is, with the reason), and what is
+// written gets no more permissions than book, the book it comes from.
+bool OpenExportTarget(QSaveFile &file, const QString &book, QString *error);
+// Writes content to path whole or not at all, opened as above: a file
+// already there is replaced only by a complete one. False, with the
+// system's reason (a full disk, a folder without write permission), when
+// it could not.
+bool SaveWhole(const QString &path, const QString &book, const QByteArray &content, QString *error);

@@ -97,7 +97,32 @@ void requireListableTable(const SqliteConnection &connection)
     }
 }
 
+// The book's permission bits; owner-only when it cannot be read.
+mode_t bookMode(const QString &book)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(book).constData(), &info) == 0 ? info.st_mode & 0777 : S_IRUSR | S_IWUSR;
+}
+
 } // namespace
+
+void BookFile::KeepAsPrivate(const QString &book, int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) == 0)
+        ::fchmod(fd, info.st_mode & 0777 & bookMode(book));
+}
+
+void BookFile::KeepFolderAsPrivate(const QString &book, const QString &folder)
+{
+    const mode_t readable = bookMode(book);
+    // Searchable by whoever may read the book.
+    const mode_t allowed = readable | ((readable & 0444) >> 2);
+    struct stat info {};
+    const QByteArray path = QFile::encodeName(folder);
+    if (::stat(path.constData(), &info) == 0)
+        ::chmod(path.constData(), info.st_mode & 07777 & (allowed | ~mode_t(0777)));
+}
 
 void BookFile::Create(const QString &file)
 {

@@ -19,6 +19,13 @@ public:
     // an existing file; leaves nothing behind when it fails.
     static void Create(const QString &file);
 
+    // Gives a copy of the book (a backup, an export, their folder) no more
+    // permissions than the book has: a private book stays private in its
+    // copies. A folder may be searched where the book may be read. Only
+    // ever takes permissions away, so a stricter umask stays.
+    static void KeepAsPrivate(const QString &book, int fd);
+    static void KeepFolderAsPrivate(const QString &book, const QString &folder);
+
     BookFile() = default;
     // Opens an existing book for reading and writing, or only for reading
     // where it cannot be changed. Never creates a file; a file without the

@@ -1,5 +1,6 @@
 #include "cbookbackups.h"
 
+#include "bookfile.h"
 #include "sqlite.h"
 #include "storeerror.h"
 
@@ -12,10 +13,14 @@
 #include <QUuid>
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <tuple>
 
@@ -73,6 +78,13 @@ bool isRollbackJournalFile(const QString &path)
 // cannot. The file is closed when this returns.
 void copy(const SqliteConnection &source, const QString &path, qint64 sequence)
 {
+    // Made first, with no more permissions than the book: a private book's
+    // backups are as private (SQLite gives its journal the same).
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw StoreError::InBackup(path, QString::fromLocal8Bit(std::strerror(errno)));
+    BookFile::KeepAsPrivate(source.File(), fd);
+    ::close(fd);
     const SqliteConnection target(path, Access::Create, true);
     sqlite3_backup *backup = sqlite3_backup_init(target.Handle(), "main", source.Handle(), "main");
     if (!backup)
@@ -206,6 +218,7 @@ CBookBackups::Backup CBookBackups::Inspect(const QString &name) const
 QString CBookBackups::Make(const SqliteConnection &source) const
 {
     QDir().mkpath(m_folder);
+    BookFile::KeepFolderAsPrivate(m_storeFile, m_folder);
     if (!QFileInfo(m_folder).isDir())
         throw StoreError(m_storeFile, QStringLiteral("Vor der Änderung muss eine Sicherung angelegt werden, "
                                                      "aber der Ordner %1 kann nicht angelegt werden; "

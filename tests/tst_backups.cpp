@@ -29,6 +29,7 @@ private slots:
     void rotationLeavesFilesItDidNotMake();
     void burstOfChangesKeepsTheStateBeforeIt();
     void pipesAmongTheBackupsAreNotWaitedFor();
+    void backupsAreAsPrivateAsTheBook();
     void ruleKeepsDaysAndSessions();
     void brokenBackupsAreNamedAndRefused_data();
     void brokenBackupsAreNamedAndRefused();
@@ -263,6 +264,23 @@ void tst_Backups::pipesAmongTheBackupsAreNotWaitedFor()
     QVERIFY(!names.contains("kelvo-20000101-120000Z.mdb") && !names.contains("kelvo-20000102-120000Z.mdb"));
     QVERIFY(CBookBackups(m_file).PathOf("kelvo-20000102-120000Z.mdb").isEmpty());
     QVERIFY(!CBookBackups(m_file).Inspect("kelvo-20000101-120000Z.mdb").complete());
+}
+
+// A book only its owner may read has backups and a backup folder only its
+// owner may read, whatever the umask allows, even a folder an older
+// version made open to all.
+void tst_Backups::backupsAreAsPrivateAsTheBook()
+{
+    QVERIFY(QFile::setPermissions(m_file, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QDir().mkpath(backupFolder()));
+    QVERIFY(QFile::setPermissions(backupFolder(), QFileDevice::Permissions(0x7755)));
+    const mode_t umaskBefore = umask(022);
+    addEntry("privat");
+    umask(umaskBefore);
+    const QStringList made = filesInBackupFolder();
+    QCOMPARE(made.size(), 1);
+    QCOMPARE(QFileInfo(backupFolder() + '/' + made.first()).permissions() & 0x0077, QFileDevice::Permissions());
+    QCOMPARE(QFileInfo(backupFolder()).permissions() & 0x0077, QFileDevice::Permissions());
 }
 
 // Twelve changes in a row: the book as it was before them stays restorable.

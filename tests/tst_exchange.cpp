@@ -77,6 +77,7 @@ private slots:
     void importIsAllOrNothingAndSkipsDuplicates();
     void importsAtOnceAddEachSiteOnce();
     void exportToAFullDiskSaysSo();
+    void exportsStayPrivateAndReplaceOnlyFiles();
     void exportForFileZillaReadsBackTheSameBook();
     void fileZillaFileIsWrittenAsBefore();
     void plainAddressesReadAsQUrlReadsThem();
@@ -699,6 +700,39 @@ void tst_Exchange::exportToAFullDiskSaysSo()
     QFile kept(target);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("[]\n"));
+}
+
+// A private book's export is as private, whatever the umask allows; a pipe
+// or a device at the target is left as it is, with the reason.
+void tst_Exchange::exportsStayPrivateAndReplaceOnlyFiles()
+{
+    QTemporaryDir dir;
+    const QString book = createStore(dir.path(), {{"Alt", "ftp://alt/", "/", "FtpWorker.so"}});
+    QVERIFY(QFile::setPermissions(book, QFile::ReadOwner | QFile::WriteOwner));
+    const mode_t umaskBefore = umask(022);
+    const auto restoreUmask = qScopeGuard([umaskBefore] { umask(umaskBefore); });
+    const auto run = [&](const QString &target) {
+        QProcess tool;
+        tool.start(KELVO_TOOLS_DIR "/kelvo-book", {"--plugin-dir", dir.path(), "export", "--format", "csv", target});
+        tool.waitForFinished(20000);
+        return std::pair{tool.exitCode(), QString::fromUtf8(tool.readAllStandardError())};
+    };
+    const QString target = dir.filePath("export.csv");
+    QCOMPARE(run(target).first, 0);
+    QCOMPARE(QFileInfo(target).permissions() & 0x0077, QFileDevice::Permissions());
+    QString why;
+    QVERIFY(SaveWhole(dir.filePath("dialog.csv"), book, "x", &why));
+    QCOMPARE(QFileInfo(dir.filePath("dialog.csv")).permissions() & 0x0077, QFileDevice::Permissions());
+
+    const QString pipe = dir.filePath("pipe.csv");
+    QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const auto [code, err] = run(pipe);
+    QCOMPARE(code, 1);
+    QVERIFY2(err.contains("keine gewöhnliche Datei"), qPrintable(err));
+    struct stat info {};
+    QCOMPARE(::lstat(QFile::encodeName(pipe).constData(), &info), 0);
+    QVERIFY(S_ISFIFO(info.st_mode));
+    QVERIFY(!SaveWhole(pipe, book, "x", &why));
 }
 
 // "Importieren …" and "Exportieren …" in the selection dialog's context menu.

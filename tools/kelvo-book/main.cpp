@@ -111,7 +111,7 @@ void printLine(const BookEntry &entry)
 // or to target whole or not at all. An export (tellChanges) says on
 // standard error what the format left out or shows otherwise than the book
 // holds it.
-int writeEntries(CBookWriter::Format format, const QString &target, bool tellChanges,
+int writeEntries(CBookWriter::Format format, const QString &target, const QString &book, bool tellChanges,
                  const std::function<void(CBookWriter &)> &feed)
 {
     flushOutput();
@@ -121,8 +121,8 @@ int writeEntries(CBookWriter::Format format, const QString &target, bool tellCha
     if (target.isEmpty()) {
         standardOutput.open(stdout, QIODevice::WriteOnly);
         device = &standardOutput;
-    } else if (!file.open(QIODevice::WriteOnly)) {
-        err() << "kelvo-book: " << target << ": " << file.errorString() << "; nichts wurde geschrieben." << Qt::endl;
+    } else if (QString why; !OpenExportTarget(file, book, &why)) {
+        err() << "kelvo-book: " << target << ": " << why << "; nichts wurde geschrieben." << Qt::endl;
         return 1;
     }
     CBookWriter writer(format, device);
@@ -159,7 +159,7 @@ void feedBook(CServerBookStore &store, CBookWriter &writer)
 
 int list(CServerBookStore &store, bool json)
 {
-    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, false,
+    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, {}, false,
                         [&store](CBookWriter &writer) { feedBook(store, writer); });
 }
 
@@ -167,7 +167,7 @@ int findEntries(CServerBookStore &store, const QString &text, bool json)
 {
     // The search's reading is a listing: the nth entry read has ordinal n.
     const CEntrySearch search = CEntrySearch::Read(store);
-    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, false, [&](CBookWriter &writer) {
+    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, {}, false, [&](CBookWriter &writer) {
         for (const int index : search.Find(text).first) {
             if (const auto entry = store.EntryWithRowId(search.RowIdAt(index)))
                 writer.Add({index, entry->label, entry->server, entry->startDir, entry->pluginFile});
@@ -264,7 +264,7 @@ int exportBook(CServerBookStore &store, const QString &format, const QString &ta
     const CBookWriter::Format chosen = format == QLatin1String("json") ? CBookWriter::Format::Json
                                        : format == QLatin1String("csv") ? CBookWriter::Format::Csv
                                                                         : CBookWriter::Format::FileZilla;
-    return writeEntries(chosen, target, true, [&store](CBookWriter &writer) { feedBook(store, writer); });
+    return writeEntries(chosen, target, store.File(), true, [&store](CBookWriter &writer) { feedBook(store, writer); });
 }
 
 // Refuses texts the dialogs could not hold either.
