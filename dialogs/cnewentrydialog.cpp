@@ -1,5 +1,7 @@
 #include "cnewentrydialog.h"
 
+#include "foreignsite.h"
+
 #include "afxparseurl.h"
 #include "ccombobox.h"
 #include "cplugindll.h"
@@ -137,6 +139,16 @@ void CNewEntryDialog::UpdateOkButton()
 
 void CNewEntryDialog::OnOK()
 {
+    // Pasted text can carry what no one typed: a line break, an escape.
+    for (const int field : {Label, Address, StartPath}) {
+        if (const QString control = ControlCharacterIn(GetDlgItemText(field)); !control.isEmpty()) {
+            MessageBox(QStringLiteral("Die Angaben enthalten das Steuerzeichen %1; es gehört in kein Serverbook. "
+                                      "Bitte entfernen Sie es.")
+                           .arg(control),
+                       MessageBoxFlags::Ok);
+            return;
+        }
+    }
     const CComboBox *workers = GetComboBox(Worker);
     if (!workers || !GetDlgItem(Address)) {
         MessageBox(kNoWorkerMessage, MessageBoxFlags::Ok);

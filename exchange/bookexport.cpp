@@ -109,21 +109,30 @@ QByteArray writtenWhole(CBookWriter::Format format, const std::vector<BookEntry>
 
 void AppendEscapedForLine(QByteArray &out, const QString &text)
 {
-    const auto special = [](QChar c) { return c == u'\\' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    const auto special = [](QChar c) { return c == u'\\' || IsControlCharacter(c); };
     if (std::none_of(text.begin(), text.end(), special)) {
         AppendUtf8(out, text);
         return;
     }
-    // Byte by byte: in UTF-8 no byte of a longer character is ASCII.
-    for (const char c : text.toUtf8()) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
+    // Every control character escaped: another program's ESC sequence in a
+    // label must not drive the user's terminal.
+    QString escaped;
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'\\': escaped += QLatin1String("\\\\"); break;
+        case u'\t': escaped += QLatin1String("\\t"); break;
+        case u'\r': escaped += QLatin1String("\\r"); break;
+        case u'\n': escaped += QLatin1String("\\n"); break;
+        default:
+            if (!IsControlCharacter(c))
+                escaped += c;
+            else if (c.unicode() < 0x80)
+                escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else
+                escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
         }
     }
+    AppendUtf8(out, escaped);
 }
 
 QString EscapedForLine(const QString &text)

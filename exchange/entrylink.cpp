@@ -55,11 +55,16 @@ std::optional<BookEntry> EntryOfLink(const QString &text, const std::vector<Work
         *reason = QStringLiteral("In der Zwischenablage steht keine einzelne Adresse.");
         return std::nullopt;
     }
-    if (isLocalPath(trimmed))
-        return localEntry(trimmed, workers);
     const QUrl url(trimmed, QUrl::StrictMode);
-    if (url.isValid() && url.isLocalFile())
-        return localEntry(url.toLocalFile(), workers);
+    if (isLocalPath(trimmed) || (url.isValid() && url.isLocalFile())) {
+        const QString path = isLocalPath(trimmed) ? trimmed : url.toLocalFile();
+        if (const QString control = ControlCharacterIn(path); !control.isEmpty()) {
+            *reason = QStringLiteral("Aus \"%1\" lässt sich kein Eintrag machen: der Pfad enthält das Steuerzeichen %2.")
+                          .arg(Printable(trimmed.left(80)), control);
+            return std::nullopt;
+        }
+        return localEntry(path, workers);
+    }
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
         *reason = QStringLiteral("\"%1\" ist keine Adresse (etwa ftp://server/pfad/ oder ein lokaler Pfad).")
                       .arg(Printable(trimmed.left(80)));

@@ -34,6 +34,12 @@ QString LabelWithoutCredentials(const QString &label, const QString &host)
     return label.left(lastPart) + label.mid(at + 1);
 }
 
+QString ControlCharacterIn(QStringView text)
+{
+    const auto found = std::find_if(text.begin(), text.end(), IsControlCharacter);
+    return found == text.end() ? QString() : Printable(QStringView(found, 1));
+}
+
 QString Printable(QStringView text)
 {
     QString shown;

@@ -68,6 +68,14 @@ QString HostWithoutCredentials(const QString &host);
 // A site's label without a user name: "user@host" as the last part of a
 // label (WinSCP names its sessions so) becomes "host".
 QString LabelWithoutCredentials(const QString &label, const QString &host);
+// A control character: C0, DEL or C1. None belongs in a book's texts.
+inline bool IsControlCharacter(QChar c)
+{
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F);
+}
+// The first of text's control characters, shown as \xNN or \uNNNN; empty
+// when it has none.
+QString ControlCharacterIn(QStringView text);
 // Text from a file, fit to quote in a message: control characters, and
 // characters that are no text, are written as \xNN or \uNNNN.
 QString Printable(QStringView text);

@@ -234,6 +234,10 @@ std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<
             *reason = QStringLiteral("ein Text ist länger als %1 Zeichen").arg(kMaxTextChars);
             return std::nullopt;
         }
+        if (const QString control = ControlCharacterIn(text); !control.isEmpty()) {
+            *reason = QStringLiteral("ein Text enthält das Steuerzeichen %1").arg(control);
+            return std::nullopt;
+        }
     }
     return entry;
 }

@@ -197,6 +197,20 @@ void tst_KelvoBook::outputCannotBeForged()
     QCOMPARE(entry["server"].toString(), QStringLiteral("ftp://x/\n1\tfalsch\tftp://evil/\t/\tX.so"));
     QCOMPARE(entry["startdir"].toString(), QStringLiteral("/"));
     QCOMPARE(entry["pluginfile"].toString(), QStringLiteral("F.so"));
+
+    // Another program's escape sequences reach no terminal: every control
+    // character is written as its escape, in lines and in messages.
+    OutsideConnection(book()).exec("INSERT INTO Serverbook VALUES ('rot' || char(27) || '[31m' || char(155) || 'x', "
+                                   "'ftp://y/', '/', 'F.so')");
+    for (const QStringList &args : {QStringList{"list"}, QStringList{"find", "rot"}}) {
+        const Run lines = run(args);
+        QVERIFY2(lines.out.contains("rot\\x1b[31m\\u009bx\t"), qPrintable(lines.out));
+        QVERIFY(!lines.out.contains(QChar(27)) && !lines.out.contains(QChar(155)));
+    }
+    // And none is stored.
+    const Run added = run({"add", QStringLiteral("a%1b").arg(QChar(27)), "ftp://z/", "/", "F.so"});
+    QCOMPARE(added.exitCode, 1);
+    QVERIFY2(added.err.contains("enthält \\x1b") && !added.err.contains(QChar(27)), qPrintable(added.err));
 }
 
 // Output that could not be written is a failure, not a result.

@@ -277,6 +277,11 @@ bool textsFit(const QStringList &texts)
                   << "…" << Qt::endl;
             return false;
         }
+        if (const QString control = ControlCharacterIn(text); !control.isEmpty()) {
+            err() << "kelvo-book: Texte dürfen keine Steuerzeichen enthalten; dieser enthält " << control << ": "
+                  << EscapedForLine(text.left(40)) << Qt::endl;
+            return false;
+        }
     }
     return true;
 }
