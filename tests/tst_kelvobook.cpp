@@ -8,8 +8,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 // The command-line tools as scripts use them: exit codes, output that cannot
 // be forged or lost, messages on stderr, and books that are never lost.
+#if defined(__SANITIZE_ADDRESS__)
+#define KELVO_UNDER_ASAN 1
+#elif defined(__has_feature)
+#define KELVO_UNDER_ASAN __has_feature(address_sanitizer)
+#else
+#define KELVO_UNDER_ASAN 0
+#endif
+
 class tst_KelvoBook : public QObject
 {
     Q_OBJECT
@@ -31,6 +41,7 @@ private slots:
     void backupsListAndRestore();
     void brokenBackupIsNamed();
     void wordsThatAreNotUtf8AreRefused();
+    void memoryRunningOutIsAFailureNotACrash();
 
 private:
     struct Run {
@@ -380,6 +391,32 @@ void tst_KelvoBook::wordsThatAreNotUtf8AreRefused()
         QVERIFY2(err.contains("M\\xfcller") && err.contains("UTF-8"), qPrintable(err));
     }
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+// An import larger than the memory the system grants ends with the reason
+// and the book untouched, not with an abort.
+void tst_KelvoBook::memoryRunningOutIsAFailureNotACrash()
+{
+#if KELVO_UNDER_ASAN
+    QSKIP("AddressSanitizer maps its own memory beyond any limit set here");
+#endif
+    QCOMPARE(run({"init"}).exitCode, 0);
+    QFile sites(m_dir->filePath("WinSCP.ini"));
+    QVERIFY(sites.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 400000; ++i)
+        sites.write(QStringLiteral("[Sessions\\s%1]\nHostName=h%1.example\nFSProtocol=5\n\n").arg(i).toLatin1());
+    sites.close();
+    QProcess tool;
+    tool.setChildProcessModifier([] {
+        const rlimit tight{rlim_t(200) << 20, rlim_t(200) << 20};
+        setrlimit(RLIMIT_AS, &tight);
+    });
+    tool.start(KELVO_TOOLS_DIR "/kelvo-book", {"--plugin-dir", m_dir->path(), "import", sites.fileName()});
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY2(tool.readAllStandardError().contains("Arbeitsspeicher"), "no reason given");
+    QCOMPARE(OutsideConnection(book()).column("SELECT count(*) FROM Serverbook"), QStringList{"0"});
 }
 
 QTEST_GUILESS_MAIN(tst_KelvoBook)

@@ -555,6 +555,15 @@ int main(int argc, char *argv[])
         rc = 1;
         flushOutput();
         err() << "kelvo-book: " << error.message() << Qt::endl;
+    } catch (const std::bad_alloc &) {
+        // A site list or a book larger than the memory the system grants.
+        rc = 1;
+        flushOutput();
+        err() << "kelvo-book: Nicht genug Arbeitsspeicher; nichts wurde geändert." << Qt::endl;
+    } catch (const std::exception &error) {
+        rc = 1;
+        flushOutput();
+        err() << "kelvo-book: " << error.what() << Qt::endl;
     }
     return finishOutput(QStringLiteral("kelvo-book"), rc);
 }
