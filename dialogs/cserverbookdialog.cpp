@@ -166,7 +166,8 @@ void CServerBookDialog::ListAfresh()
     // A large book's sorted order waits beside it for the next listing. It is
     // read first, while the listing ahead may still be reading the book.
     RememberedOrder remembered =
-        m_pStore ? RememberedOrder(CServerBookStore::ListingOrderFile(m_pStore->File())) : RememberedOrder();
+        m_pStore ? RememberedOrder(CServerBookStore::ListingOrderFile(m_pStore->File()), quint64(m_pStore->MostRows()))
+                 : RememberedOrder();
     CServerBookStore::Labels labels;
     if (m_pStore) {
         try {

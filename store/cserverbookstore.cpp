@@ -385,6 +385,13 @@ void CServerBookStore::ScanEntries(const std::function<void(const StoredEntry &)
     m_pos = m_listing.Count();
 }
 
+qint64 CServerBookStore::MostRows() const
+{
+    // A row takes more than eight bytes of the file, or of its log.
+    constexpr qint64 kLeastRowBytes = 8;
+    return (QFileInfo(File()).size() + QFileInfo(File() + QStringLiteral("-wal")).size()) / kLeastRowBytes;
+}
+
 qint64 CServerBookStore::CountRows()
 {
     return connection().Int64Of("SELECT count(*) FROM Serverbook");

@@ -191,6 +191,9 @@ public:
         QByteArrayView label, server, startDir, pluginFile;
     };
     void ScanEntries(const std::function<void(const StoredEntry &)> &perRow);
+    // The most rows the book's files (the book and its write-ahead log)
+    // can hold: a bound for anything kept about a listing beside it.
+    qint64 MostRows() const;
     // How many rows the table has now.
     qint64 CountRows();
     // Whether the last listing still covers the table exactly: the store's own

@@ -21,7 +21,9 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QtTest>
 
 namespace {
@@ -91,6 +93,14 @@ QWidget *nextTabStop(QWidget *from)
 }
 
 } // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KELVO_UNDER_ASAN 1
+#elif defined(__has_feature)
+#define KELVO_UNDER_ASAN __has_feature(address_sanitizer)
+#else
+#define KELVO_UNDER_ASAN 0
+#endif
 
 class tst_DialogLayer : public QObject
 {
@@ -591,9 +601,9 @@ void tst_DialogLayer::collatedOrderEqualsQCollator()
     // The same order when it is remembered, and when it is read back.
     QTemporaryDir dir;
     const QString file = dir.filePath("kelvo.order");
-    QCOMPARE(RememberedOrder(file).OrderOf(listing.texts, listing.ends), order);
+    QCOMPARE(RememberedOrder(file, listing.ends.size()).OrderOf(listing.texts, listing.ends), order);
     QCOMPARE(QFile::exists(file), texts.size() >= qsizetype(kRememberedFrom));
-    QCOMPARE(RememberedOrder(file).OrderOf(listing.texts, listing.ends), order);
+    QCOMPARE(RememberedOrder(file, listing.ends.size()).OrderOf(listing.texts, listing.ends), order);
 }
 
 // The remembered order is taken only for the very listing it was made for;
@@ -613,7 +623,7 @@ void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
         return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_ino : ino_t(0);
     };
     const auto sorted = [&listing] { return CollatedOrder(listing.texts, listing.ends); };
-    const auto remembered = [&] { return RememberedOrder(file).OrderOf(listing.texts, listing.ends); };
+    const auto remembered = [&] { return RememberedOrder(file, listing.ends.size()).OrderOf(listing.texts, listing.ends); };
 
     QCOMPARE(remembered(), sorted());
     const ino_t written = inode();
@@ -622,7 +632,7 @@ void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
     QCOMPARE(inode(), written);
     // The file is read when the order is made, before the listing is there
     // to check it against: what was read is what counts.
-    RememberedOrder readAhead(file);
+    RememberedOrder readAhead(file, listing.ends.size());
     QVERIFY(QFile::remove(file));
     QCOMPARE(readAhead.OrderOf(listing.texts, listing.ends), sorted());
     QVERIFY(!QFile::exists(file));
@@ -667,7 +677,7 @@ void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
     // followed: the listing is sorted, and the file left as it is.
     QVERIFY(QFile::remove(file));
     QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    QCOMPARE(RememberedOrder(file).OrderOf(listing.texts, listing.ends), sorted());
+    QCOMPARE(RememberedOrder(file, listing.ends.size()).OrderOf(listing.texts, listing.ends), sorted());
     QVERIFY(QFile::remove(file));
     const QString elsewhere = dir.filePath("elsewhere.order");
     QCOMPARE(remembered(), sorted());
@@ -677,8 +687,41 @@ void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
     QVERIFY(!QFileInfo(file).isSymLink());
     QVERIFY(QFile::remove(elsewhere));
 
+    // A file that claims more texts than the book can hold is not read: a
+    // forged header of 200 million texts costs neither time nor memory.
+    QCOMPARE(remembered(), sorted());
+    {
+        QFile forged(file);
+        QVERIFY(forged.open(QIODevice::ReadWrite));
+        const quint32 count = 200'000'000;
+        forged.seek(12);
+        forged.write(reinterpret_cast<const char *>(&count), sizeof count);
+        QVERIFY(forged.resize(40 + qint64(count) * 4));
+    }
+#if !KELVO_UNDER_ASAN
+    rlimit usual;
+    QCOMPARE(getrlimit(RLIMIT_AS, &usual), 0);
+    rlimit tight = usual;
+    QFile statm("/proc/self/statm");
+    QVERIFY(statm.open(QIODevice::ReadOnly));
+    tight.rlim_cur = statm.readAll().split(' ').first().toULongLong() * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+    QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
+#endif
+    RememberedOrder forgedOrder(file, listing.ends.size());
+#if !KELVO_UNDER_ASAN
+    setrlimit(RLIMIT_AS, &usual);
+#endif
+    QCOMPARE(forgedOrder.OrderOf(listing.texts, listing.ends), sorted());
+    // What a writer killed before its rename left goes once it is old.
+    QFile left(file + ".a1B2c3");
+    QVERIFY(left.open(QIODevice::WriteOnly));
+    QVERIFY(left.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    left.close();
+    QCOMPARE(remembered(), sorted());
+    QVERIFY(!left.exists());
+
     // Where nothing can be written the listing is sorted all the same.
-    QCOMPARE(RememberedOrder(dir.filePath("fehlt/kelvo.order")).OrderOf(listing.texts, listing.ends), sorted());
+    QCOMPARE(RememberedOrder(dir.filePath("fehlt/kelvo.order"), listing.ends.size()).OrderOf(listing.texts, listing.ends), sorted());
     QVERIFY(!QFile::exists(dir.filePath("fehlt")));
     // And no half-written files are left behind.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"kelvo.order"});

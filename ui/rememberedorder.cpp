@@ -2,7 +2,10 @@
 
 #include "collationsort.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <fcntl.h>
@@ -90,7 +93,7 @@ quint64 listingHash(const QString &texts, const std::vector<quint32> &ends)
 // The order the file holds and the hash of the listing it was made for;
 // no order unless it is whole, made under this collation and a
 // permutation.
-std::pair<std::vector<uint32_t>, quint64> read(const QString &file)
+std::pair<std::vector<uint32_t>, quint64> read(const QString &file, quint64 mostTexts)
 {
     // Only a regular file of the user's own, opened without waiting (another
     // program may have put a pipe there) and without following a link.
@@ -107,7 +110,8 @@ std::pair<std::vector<uint32_t>, quint64> read(const QString &file)
     Header header{};
     if (in.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header)
         || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.format != kFormat
-        || header.collation != collationHash() || in.size() != qint64(sizeof header + header.count * sizeof(uint32_t)))
+        || header.collation != collationHash() || header.count > mostTexts
+        || in.size() != qint64(sizeof header + header.count * sizeof(uint32_t)))
         return {};
     const size_t count = header.count;
     std::vector<uint32_t> order(count);
@@ -148,12 +152,29 @@ void write(const QString &file, quint64 listing, const std::vector<uint32_t> &or
         QFile::remove(out.fileName());
 }
 
+// What writers killed between writing and renaming left beside the file,
+// once no writer can still be at work on it.
+void removeLeftovers(const QString &file)
+{
+    constexpr qint64 kLeftoverAfterSeconds = 10 * 60;
+    const QFileInfo order(file);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QFileInfoList written = order.dir().entryInfoList({order.fileName() + QStringLiteral(".??????")},
+                                                            QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo &left : written) {
+        if (left.ownerId() == ::geteuid() && left.lastModified().secsTo(now) > kLeftoverAfterSeconds)
+            QFile::remove(left.absoluteFilePath());
+    }
+}
+
 } // namespace
 
-RememberedOrder::RememberedOrder(const QString &file) : m_file(file)
+RememberedOrder::RememberedOrder(const QString &file, quint64 mostTexts) : m_file(file)
 {
-    if (!file.isEmpty())
-        std::tie(m_order, m_listing) = read(file);
+    if (file.isEmpty())
+        return;
+    removeLeftovers(file);
+    std::tie(m_order, m_listing) = read(file, mostTexts);
 }
 
 std::vector<uint32_t> RememberedOrder::OrderOf(const QString &texts, const std::vector<quint32> &ends)

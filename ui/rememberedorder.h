@@ -29,7 +29,10 @@ class RememberedOrder
 public:
     // Without a file: every listing is sorted.
     RememberedOrder() = default;
-    explicit RememberedOrder(const QString &file);
+    // A file that claims more than mostTexts texts, more than the listing
+    // can have, is not read. What a writer killed halfway left beside the
+    // file goes.
+    RememberedOrder(const QString &file, quint64 mostTexts);
 
     // The collated order of the listing, texts[i] ending at ends[i]. Once
     // per object: the order read is handed over.
