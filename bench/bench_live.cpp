@@ -11,8 +11,10 @@
 //   stall      the longest the event loop was blocked, by a 1 ms heartbeat,
 //              once the dialog is shown: what taking in a change costs the
 //              user's typing (budget: 16 ms, a frame)
-// Usage: bench_live [ENTRIES=100000] [SECONDS=60]. Left out: the first
-// listing, and the shell's own start-up (it runs outside this process).
+//   keys       with --pages: the user holds PageDown (and PageUp at the
+//              end), a key every 20 ms; how long each key took to handle
+// Usage: bench_live [ENTRIES=100000] [SECONDS=60] [--pages]. Left out: the
+// first listing, and the shell's own start-up (it runs outside this process).
 
 #include "benchfile.h"
 #include "cplugindll.h"
@@ -40,6 +42,9 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     const int entries = args.value(1, QStringLiteral("100000")).toInt();
     const int seconds = args.value(2, QStringLiteral("60")).toInt();
+    const bool pages = args.contains(QStringLiteral("--pages"));
+    std::vector<double> keyTimes;
+    bool down = true;
     QTextStream out(stdout);
 
     QTemporaryDir dir;
@@ -100,7 +105,7 @@ int main(int argc, char *argv[])
     });
 
     QTimer user;
-    user.setInterval(300);
+    user.setInterval(pages ? 20 : 300);
     int step = 0;
     QObject::connect(&user, &QTimer::timeout, [&] {
         QWidget *top = QApplication::activeModalWidget();
@@ -138,6 +143,19 @@ int main(int argc, char *argv[])
             }
         }
         list->setFocus();
+        if (pages) {
+            // Page by page to the end and back, as a held key repeats.
+            const int current = list->currentIndex().row();
+            if (current >= list->model()->rowCount() - 1)
+                down = false;
+            else if (current <= 0)
+                down = true;
+            QKeyEvent press(QEvent::KeyPress, down ? Qt::Key_PageDown : Qt::Key_PageUp, Qt::NoModifier);
+            const qint64 before = clock.nsecsElapsed();
+            QApplication::sendEvent(list, &press);
+            keyTimes.push_back(double(clock.nsecsElapsed() - before) / 1e6);
+            return;
+        }
         // Down through the entries the other program never touches (theirs
         // sort last, after "~"), and back up now and then.
         QKeyEvent press(QEvent::KeyPress, ++step % 10 == 0 ? Qt::Key_Up : Qt::Key_Down, Qt::NoModifier);
@@ -159,6 +177,11 @@ int main(int argc, char *argv[])
         << "latency ms\tmedian " << latency.median << " [" << latency.min << "-" << latency.max << "]\n"
         << "stalls over 10 ms\t" << stalls.size() << ", median " << stall.median << " ms, longest "
         << double(longestStall) / 1e6 << " ms\n"
+        << (pages ? QStringLiteral("keys ms\t%1 keys, median %2, longest %3\n")
+                        .arg(keyTimes.size())
+                        .arg(spreadOf(keyTimes.empty() ? std::vector<double>{0} : keyTimes).median)
+                        .arg(spreadOf(keyTimes.empty() ? std::vector<double>{0} : keyTimes).max)
+                  : QString())
         << "result\t" << result << "\t" << entry.strServer << Qt::endl;
     return messages == 0 && result == 1 ? 0 : 1;
 }

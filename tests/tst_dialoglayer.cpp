@@ -11,6 +11,7 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QCollator>
 #include <QGroupBox>
 #include <QLabel>
@@ -123,6 +124,7 @@ private slots:
     void notificationsFollowTheUserOnly();
     void listKeepsOneLineSelected();
     void selectingAFarLineScrollsToIt();
+    void pageKeysMoveAPageWhileTheListIsLaidOut();
 
     void sortedInsertion();
     void batchFillEqualsOneByOne_data();
@@ -443,6 +445,41 @@ void tst_DialogLayer::selectingAFarLineScrollsToIt()
         const QRect line = list->visualRect(list->model()->index(15000, 0));
         QVERIFY(line.isValid());
         QVERIFY(list->viewport()->rect().intersects(line));
+        QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), 2);
+}
+
+// PageDown and PageUp move by the lines a page shows and stop at the ends,
+// also right after a change, while a large list is still being laid out a
+// batch at a time (Qt's own way took seconds per key then).
+void tst_DialogLayer::pageKeysMoveAPageWhileTheListIsLaidOut()
+{
+    LayerDialog dialog;
+    whenModal([](QWidget *d) {
+        auto *list = child<CListBox>(d, 200);
+        QStringList labels;
+        for (int i = 0; i < 20000; ++i)
+            labels << QStringLiteral("Eintrag %1").arg(i, 5, 10, QChar('0'));
+        const Listing listing = listingOf(labels);
+        list->AddTexts(listing.texts, listing.ends);
+        list->SetCurSel(0);
+        list->setFocus();
+        const int page = list->viewport()->height() / list->sizeHintForRow(0) - 1;
+        QVERIFY(page > 0);
+        QElapsedTimer clock;
+        clock.start();
+        for (int key = 1; key <= 40; ++key) {
+            list->InsertListed(QStringLiteral("Eintrag %1x").arg(key), 20000 + key);
+            QTest::keyClick(list, Qt::Key_PageDown);
+            QCOMPARE(list->GetCurSel(), key * page);
+        }
+        QVERIFY2(clock.elapsed() < 10000, "page keys waited for the layout");
+        list->SetCurSel(list->GetCount() - 3);
+        QTest::keyClick(list, Qt::Key_PageDown);
+        QCOMPARE(list->GetCurSel(), list->GetCount() - 1);
+        QTest::keyClick(list, Qt::Key_PageUp);
+        QCOMPARE(list->GetCurSel(), list->GetCount() - 1 - page);
         QTest::mouseClick(child<QPushButton>(d, 2), Qt::LeftButton);
     });
     QCOMPARE(dialog.DoModal(), 2);

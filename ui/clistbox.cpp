@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QScopedValueRollback>
 
+#include <algorithm>
+
 namespace {
 constexpr int kLayoutBatch = 2000;
 }
@@ -84,13 +86,31 @@ void CListBox::SetCurSel(int index)
     }
     const QModelIndex line = m_lines->index(index);
     setCurrentIndex(line);
+    showLine(line);
+}
+
+void CListBox::showLine(const QModelIndex &line)
+{
     // A line beyond the first batch may not have its place yet.
-    if (index >= kLayoutBatch) {
-        setLayoutMode(QListView::SinglePass);
+    if (line.row() >= kLayoutBatch) {
+        setLayoutMode(QListView::Batched);
         doItemsLayout();
         setLayoutMode(QListView::Batched);
     }
     scrollTo(line);
+}
+
+// A page up or down is a count of lines, as every line is one line high.
+// Qt's own way selects the lines under a rectangle a page away: while a
+// large list is laid out a batch at a time (after every change another
+// program makes) that took seconds per key, and could select nothing.
+void CListBox::movePage(bool down)
+{
+    const int page = std::max(1, viewport()->height() / std::max(1, sizeHintForRow(0)) - 1);
+    const int from = std::max(0, GetCurSel());
+    const QModelIndex line = m_lines->index(down ? std::min(GetCount() - 1, from + page) : std::max(0, from - page));
+    selectionModel()->setCurrentIndex(line, QItemSelectionModel::ClearAndSelect);
+    showLine(line);
 }
 
 QItemSelectionModel::SelectionFlags CListBox::selectionCommand(const QModelIndex &index, const QEvent *) const
@@ -121,6 +141,9 @@ void CListBox::keyPressEvent(QKeyEvent *event)
         requestContextMenu(viewport()->mapToGlobal(line.isValid() ? line.center() : QPoint(0, 0)));
     } else if (const QKeySequence pressed(event->keyCombination()); m_commandKeys.contains(pressed)) {
         emit commandKeyPressed(pressed);
+    } else if ((event->key() == Qt::Key_PageDown || event->key() == Qt::Key_PageUp)
+               && event->modifiers() == Qt::NoModifier && GetCount() > 0) {
+        movePage(event->key() == Qt::Key_PageDown);
     } else {
         QListView::keyPressEvent(event);
         return;

@@ -59,8 +59,11 @@ protected:
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event) const override;
 
+
 private:
     void requestContextMenu(const QPoint &globalPos);
+    void showLine(const QModelIndex &line);
+    void movePage(bool down);
 
     bool m_settingFromCode = false;
     QPoint m_contextMenuPos;
