@@ -473,6 +473,7 @@ void tst_DialogLayer::pageKeysMoveAPageWhileTheListIsLaidOut()
             list->InsertListed(QStringLiteral("Eintrag %1x").arg(key), 20000 + key);
             QTest::keyClick(list, Qt::Key_PageDown);
             QCOMPARE(list->GetCurSel(), key * page);
+            QVERIFY(list->viewport()->rect().intersects(list->visualRect(list->model()->index(key * page, 0))));
         }
         QVERIFY2(clock.elapsed() < 10000, "page keys waited for the layout");
         list->SetCurSel(list->GetCount() - 3);

@@ -91,9 +91,9 @@ void CListBox::SetCurSel(int index)
 
 void CListBox::showLine(const QModelIndex &line)
 {
-    // A line beyond the first batch may not have its place yet.
-    if (line.row() >= kLayoutBatch) {
-        setLayoutMode(QListView::Batched);
+    // A line beyond the batches laid out so far has no place yet.
+    if (line.row() >= kLayoutBatch && !visualRect(line).isValid()) {
+        setLayoutMode(QListView::SinglePass);
         doItemsLayout();
         setLayoutMode(QListView::Batched);
     }
