@@ -91,8 +91,8 @@ void CListBox::SetCurSel(int index)
 
 void CListBox::showLine(const QModelIndex &line)
 {
-    // A line beyond the batches laid out so far has no place yet.
-    if (line.row() >= kLayoutBatch && !visualRect(line).isValid()) {
+    // A line the batches laid out so far have not reached has no place yet.
+    if (!visualRect(line).isValid()) {
         setLayoutMode(QListView::SinglePass);
         doItemsLayout();
         setLayoutMode(QListView::Batched);
