@@ -5,6 +5,7 @@
 #include "cpluginhost.h"
 #include "kelvotemplates.h"
 #include "messagebox.h"
+#include "storeerror.h"
 
 #include <QApplication>
 
@@ -295,17 +296,33 @@ void CServerBookDialog::NewEntry()
     AddEntry([](CNewEntryDialog &) {});
 }
 
+// When the entry cannot be stored (another file was put at the book's path
+// meanwhile, say), what the user typed stays: the book is opened afresh and
+// the dialog opens again with it, to be confirmed or cancelled.
 void CServerBookDialog::AddEntry(const std::function<void(CNewEntryDialog &)> &prepare)
 {
-    CNewEntryDialog dialog;
-    dialog.m_pPluginArray = GetCurrentPluginArray();
-    prepare(dialog);
-    if (dialog.DoModal() == IDOK && m_pStore) {
-        const qint64 row = m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
-                                            dialog.m_strPluginFile);
-        TakeIn([this, row, &dialog](CListBox *lines) {
-            lines->InsertListed(dialog.m_strLabel, m_pStore->OrdinalOf(row));
-        });
+    std::function<void(CNewEntryDialog &)> setUp = prepare;
+    for (;;) {
+        CNewEntryDialog dialog;
+        dialog.m_pPluginArray = GetCurrentPluginArray();
+        setUp(dialog);
+        if (dialog.DoModal() != IDOK || !m_pStore)
+            return;
+        try {
+            const qint64 row = m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
+                                                dialog.m_strPluginFile);
+            TakeIn([this, row, &dialog](CListBox *lines) {
+                lines->InsertListed(dialog.m_strLabel, m_pStore->OrdinalOf(row));
+            });
+            return;
+        } catch (const StoreError &error) {
+            MessageBox(error.message() + QStringLiteral("\nIhre Angaben bleiben erhalten: Sie können sie noch einmal "
+                                                        "bestätigen oder abbrechen."),
+                       MessageBoxFlags::Ok);
+            m_outside.ReopenIfReplaced();
+            const QStringList typed{dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath, dialog.m_strPluginFile};
+            setUp = [typed](CNewEntryDialog &again) { again.Prefill(typed[0], typed[1], typed[2], typed[3]); };
+        }
     }
 }
 

@@ -67,6 +67,7 @@ private slots:
     void fileReplacedUnderTheDialog_data();
     void fileReplacedUnderTheDialog();
     void okJustAfterTheFileWasReplaced();
+    void typedEntrySurvivesAReplacedFile();
     void bookGoneForGood();
     void readOnlyBook_data();
     void readOnlyBook();
@@ -283,6 +284,43 @@ void tst_SharedBook::okJustAfterTheFileWasReplaced()
     const auto [result, entry] = module.select();
     QCOMPARE(result, 1);
     QCOMPARE(entry.strServer, QStringLiteral("ftp://woanders/"));
+}
+
+// A sync tool renames another book over the path while the user types a
+// new entry: storing it is refused, but what was typed comes back, to be
+// confirmed into the book now at the path.
+void tst_SharedBook::typedEntrySurvivesAReplacedFile()
+{
+    KELVO_LOAD_MODULE(module, kWorkers);
+    const QString file = createStore(module.pluginDir(), kFive);
+    QTemporaryDir other;
+    const QString replacement = createStore(other.path(), {{"Von woanders", "ftp://woanders/", "/w", "FtpWorker.so"}});
+    QString said;
+    QStringList again;
+    whenModal([&](QWidget *book) {
+        whenModal([&](QWidget *entry) {
+            chooseWorker(entry, "FTP-Publishing-Worker");
+            retype(entry, NewEntryControl::Label, "Getippt");
+            retype(entry, NewEntryControl::Address, "ftp://getippt.example/");
+            QVERIFY(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(file).constData()) == 0);
+            whenModal([&](QWidget *box) {
+                said = messageText(box);
+                whenModal([&](QWidget *reopened) {
+                    again = {field(reopened, NewEntryControl::Label)->text(), field(reopened, NewEntryControl::Address)->text()};
+                    click(reopened, 1);
+                }, book);
+                QTest::keyClick(box, Qt::Key_Return);
+            }, entry);
+            click(entry, 1);
+        }, book);
+        click(book, ServerBookControl::New);
+        QCOMPARE(listLines(book), QStringList({"Getippt", "Von woanders"}));
+        click(book, 2);
+    });
+    module.select();
+    QVERIFY2(said.contains("ersetzt") && said.contains("Angaben bleiben erhalten"), qPrintable(said));
+    QCOMPARE(again, QStringList({"Getippt", "ftp://getippt.example/"}));
+    QCOMPARE(storedRows(module).size(), 2);
 }
 
 // The book is deleted while the dialog is open and nothing takes its place:
