@@ -97,18 +97,28 @@ void copy(const SqliteConnection &source, const QString &path, qint64 sequence)
         target.Fail(finished);
     // A copy of a book in WAL mode says so in its header; as a plain
     // rollback-journal file it is read without a log beside it.
-    const QByteArray record = QStringLiteral("BEGIN; DROP TABLE IF EXISTS kelvo_backup; "
-                                             "CREATE TABLE kelvo_backup (made TEXT, sequence INTEGER, entries INTEGER); "
-                                             "INSERT INTO kelvo_backup SELECT '%1', %2, count(*) FROM Serverbook; "
-                                             "COMMIT;")
-                                  .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
-                                  .arg(sequence)
-                                  .toUtf8();
+    // The record says which book it is a backup of, so that a backup folder
+    // two books share (a link) never has one book's rotation count or remove
+    // the other's backups.
     target.Exec("PRAGMA journal_mode = DELETE");
-    target.Exec(record.constData());
+    target.Exec("BEGIN; DROP TABLE IF EXISTS kelvo_backup; "
+                "CREATE TABLE kelvo_backup (made TEXT, sequence INTEGER, entries INTEGER, book TEXT)");
+    SqliteStatement record = target.Prepare("INSERT INTO kelvo_backup SELECT ?, ?, count(*), ? FROM Serverbook");
+    record.Bind(1, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    record.Bind(2, sequence);
+    record.Bind(3, CBookBackups::BookIdentity(source.File()));
+    record.Run();
+    target.Exec("COMMIT");
 }
 
 } // namespace
+
+QString CBookBackups::BookIdentity(const QString &storeFile)
+{
+    const QFileInfo book(storeFile);
+    const QString canonical = book.canonicalFilePath();
+    return canonical.isEmpty() ? book.absoluteFilePath() : canonical;
+}
 
 QString CBookBackups::Difference::Summary() const
 {
@@ -124,7 +134,7 @@ CBookBackups::CBookBackups(const QString &storeFile)
 
 CBookBackups::Backup CBookBackups::inspect(const QString &name, Depth depth) const
 {
-    Backup backup{name, {}, 0, -1, {}};
+    Backup backup{name, {}, 0, -1, {}, {}};
     const QRegularExpressionMatch match = kBackupName.match(name);
     if (match.hasMatch())
         backup.made = timeInName(match);
@@ -162,7 +172,7 @@ CBookBackups::Backup CBookBackups::inspect(const QString &name, Depth depth) con
         // to read it is a broken backup.
         SqliteStatement record;
         try {
-            record = db.Prepare("SELECT made, sequence, entries FROM kelvo_backup");
+            record = db.Prepare("SELECT * FROM kelvo_backup");
         } catch (const StoreError &error) {
             if (!error.cause().contains(QLatin1String("no such table")))
                 throw;
@@ -175,6 +185,9 @@ CBookBackups::Backup CBookBackups::inspect(const QString &name, Depth depth) con
             backup.made = QDateTime::fromString(record.Text(0), Qt::ISODateWithMs).toUTC();
             backup.sequence = std::max<qint64>(1, record.Int64(1));
             backup.entries = int(record.Int64(2));
+            // Backups of older versions name no book.
+            if (record.ColumnCount() > 3)
+                backup.book = record.Text(3);
             if (depth == Depth::Record)
                 return backup;
         }
@@ -297,8 +310,9 @@ void CBookBackups::Rotate(const QStringList &spared) const
 {
     removeLeftovers();
     std::vector<Backup> candidates;
+    const QString book = BookIdentity(m_storeFile);
     for (Backup &backup : List()) {
-        if (backup.ours() && backup.complete())
+        if (backup.ours() && backup.complete() && (backup.book.isEmpty() || backup.book == book))
             candidates.push_back(std::move(backup));
     }
     std::vector<QDateTime> made;

@@ -23,7 +23,8 @@ class SqliteConnection;
 // Backups are only ever opened read-only and immutable: listing, comparing or
 // restoring never creates a file beside them.
 //
-// The rotation removes only backups that carry the kelvo_backup record, so
+// The rotation removes only backups that carry the kelvo_backup record of
+// this very book (older ones name none and count as this book's), so
 // files it did not make stay, even ones named like backups (older versions'
 // kelvo-YYYYMMDD-HHMMSS.mdb in local time among them; they are listed and can
 // be restored). It keeps the newest ten, the newest of each of the last seven
@@ -46,6 +47,8 @@ public:
         int entries = -1;
         // Why it cannot be restored; empty when it can.
         QString problem;
+        // The book it is a backup of (BookIdentity); empty in older ones.
+        QString book;
         // It carries the record, so this code made it.
         bool ours() const { return sequence > 0; }
         bool complete() const { return problem.isEmpty(); }
@@ -87,6 +90,9 @@ public:
     Difference Compare(const QString &name,
                        const std::function<void(Change, const QString &label)> &perRow = {}) const;
 
+    // What a backup records of the book it was made of: its path, with
+    // links resolved.
+    static QString BookIdentity(const QString &storeFile);
     // Which of backups made at these times, in the order made, the rule
     // above keeps.
     static std::vector<bool> KeptByRule(const std::vector<QDateTime> &madeInOrder);

@@ -30,6 +30,7 @@ private slots:
     void burstOfChangesKeepsTheStateBeforeIt();
     void pipesAmongTheBackupsAreNotWaitedFor();
     void backupsAreAsPrivateAsTheBook();
+    void sharedBackupFolderKeepsEachBooksBackups();
     void ruleKeepsDaysAndSessions();
     void brokenBackupsAreNamedAndRefused_data();
     void brokenBackupsAreNamedAndRefused();
@@ -281,6 +282,35 @@ void tst_Backups::backupsAreAsPrivateAsTheBook()
     QCOMPARE(made.size(), 1);
     QCOMPARE(QFileInfo(backupFolder() + '/' + made.first()).permissions() & 0x0077, QFileDevice::Permissions());
     QCOMPARE(QFileInfo(backupFolder()).permissions() & 0x0077, QFileDevice::Permissions());
+}
+
+// Two books whose backup folders are one (a link): each book's rotation
+// counts and removes only its own backups, whatever the other made.
+void tst_Backups::sharedBackupFolderKeepsEachBooksBackups()
+{
+    for (int i = 0; i < 12; ++i)
+        addEntry(QStringLiteral("a%1").arg(i));
+    const auto ofBook = [](const QString &book) {
+        QStringList names;
+        for (const CBookBackups::Backup &backup : CBookBackups(book).List()) {
+            if (backup.book == CBookBackups::BookIdentity(book))
+                names << backup.name;
+        }
+        return names;
+    };
+    const QStringList first = ofBook(m_file);
+    QCOMPARE(first.size(), CBookBackups::kNewestKept + 1);
+
+    QTemporaryDir other;
+    const QString otherBook = createStore(other.path(), {{"B", "ftp://b/", "/", ""}});
+    QVERIFY(QFile::link(backupFolder(), other.filePath("DATA/backup")));
+    for (int i = 0; i < 12; ++i) {
+        CServerBookStore store;
+        store.Open(otherBook);
+        store.Append(QStringLiteral("b%1").arg(i), "ftp://b/", "/", "");
+    }
+    QCOMPARE(ofBook(m_file), first);
+    QCOMPARE(ofBook(otherBook).size(), CBookBackups::kNewestKept + 1);
 }
 
 // Twelve changes in a row: the book as it was before them stays restorable.
