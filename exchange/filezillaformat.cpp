@@ -299,7 +299,8 @@ QString EncodeFileZillaPath(const QString &path)
 namespace {
 
 // The folders a label names before its last "/", when reading them back
-// gives the same label: no empty names, none with space at an end.
+// gives the same label: no empty names, none with space at an end, and no
+// deeper than a reader takes. Otherwise the whole label is the site's name.
 QStringList foldersOf(const QString &label)
 {
     if (!label.contains(u'/'))
@@ -307,7 +308,7 @@ QStringList foldersOf(const QString &label)
     QStringList parts = label.split(QLatin1Char('/'));
     const bool clean = std::all_of(parts.cbegin(), parts.cend(),
                                    [](const QString &part) { return !part.isEmpty() && part.trimmed() == part; });
-    if (!clean || parts.size() < 2)
+    if (!clean || parts.size() < 2 || parts.size() - 1 > kMaxFolderDepth)
         return {};
     parts.removeLast();
     return parts;
