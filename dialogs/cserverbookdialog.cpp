@@ -3,6 +3,7 @@
 #include "clistbox.h"
 #include "cnewentrydialog.h"
 #include "cpluginhost.h"
+#include "deceptivetext.h"
 #include "kelvotemplates.h"
 #include "messagebox.h"
 #include "storeerror.h"
@@ -99,6 +100,8 @@ void CServerBookDialog::OnOK()
         EntryGone();
         return;
     }
+    if (selected && !DeceptionAccepted())
+        return;
     // The row was read from the file the dialog opened; after the read the
     // path must still lead to it, or the entry is one of a book no longer
     // there.
@@ -112,6 +115,28 @@ void CServerBookDialog::OnOK()
         return;
     }
     CDialog::OnOK();
+}
+
+// An entry whose texts could deceive the eye (mixed scripts, a reversed
+// writing direction) is handed back only after the user saw it marked.
+bool CServerBookDialog::DeceptionAccepted()
+{
+    const CListBox *list = Lines();
+    const QString label = list->GetText(list->GetCurSel());
+    QStringList why;
+    for (const auto &[name, text] : {std::pair{QStringLiteral("Bezeichnung"), label},
+                                     std::pair{QStringLiteral("Server"), m_strServer},
+                                     std::pair{QStringLiteral("Startverzeichnis"), m_strStartDir}}) {
+        if (const QString reason = DeceptiveText::WhyDeceptive(text); !reason.isEmpty())
+            why << QStringLiteral("%1 \"%2\" %3.").arg(name, DeceptiveText::Marked(text), reason);
+    }
+    if (why.isEmpty())
+        return true;
+    return MessageBox(QStringLiteral("Dieser Eintrag sieht vielleicht anders aus, als er ist:\n%1\n"
+                                     "Soll er trotzdem verwendet werden?")
+                          .arg(why.join(QLatin1Char('\n'))),
+                      MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion | MessageBoxFlags::DefaultButton2)
+           == IDYES;
 }
 
 CListBox *CServerBookDialog::Lines() const
@@ -232,9 +257,11 @@ bool CServerBookDialog::ShowDetails()
         m_strServer = server;
         m_strStartDir = startDir;
         m_strPluginFile = pluginFile;
-        SetDlgItemText(Server, m_strServer);
-        SetDlgItemText(StartDir, m_strStartDir);
-        SetDlgItemText(PluginFile, m_strPluginFile);
+        // Shown with what could deceive the eye made visible; the results
+        // stay exactly as stored.
+        SetDlgItemText(Server, DeceptiveText::Marked(m_strServer));
+        SetDlgItemText(StartDir, DeceptiveText::Marked(m_strStartDir));
+        SetDlgItemText(PluginFile, DeceptiveText::Marked(m_strPluginFile));
     } else {
         m_shown = {};
         m_strServer.clear();

@@ -95,6 +95,7 @@ private:
     void SelectRow(qint64 rowid);
     void SelectedByUser();
     bool SelectionStillMeant();
+    bool DeceptionAccepted();
 
     QString m_listingFailure;
     // The first listing, read on a thread of its own while the widgets and

@@ -78,6 +78,7 @@ class tst_ServerBook : public QObject
 
 private slots:
     void otherThreadIsRefused();
+    void deceptiveEntryIsMarkedAndAskedFor();
     void cleanup();
 
     void beforeAnySelectionTheLastEntryIsEmpty();
@@ -367,6 +368,36 @@ void tst_ServerBook::storeFailureWhileRunningIsShown()
     QCOMPARE(module.select().first, 1);
     QVERIFY2(shown.contains("locked") && shown.contains("kelvo.mdb"), qPrintable(shown));
     QCOMPARE(outside.column("SELECT count(*) FROM Serverbook"), QStringList{"3"});
+}
+
+// An entry whose label and host mix Cyrillic letters into Latin words, and
+// whose start path turns the writing direction: the details show it marked,
+// and OK hands it back only when the user says so after seeing why.
+void tst_ServerBook::deceptiveEntryIsMarkedAndAskedFor()
+{
+    KELVO_LOAD_MODULE(module);
+    const QString path = QStringLiteral("/www/\u202Egnp.exe");
+    createStore(module.pluginDir(), {{QStringLiteral("\u0410pple"), QStringLiteral("ftp://\u0430pple.example/"), path, "FtpWorker.so"}});
+    QStringList asked;
+    whenModal([&](QWidget *book) {
+        QCOMPARE(details(book).mid(0, 2),
+                 QStringList({QStringLiteral("⚠ ftp://\u0430pple.example/"), QStringLiteral("/www/⟨U+202E⟩gnp.exe")}));
+        for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
+            whenModal([&asked, button](QWidget *box) {
+                asked << messageText(box);
+                answer(box, button);
+            }, book);
+            click(book, 1);
+        }
+    });
+    const auto [result, entry] = module.select();
+    QCOMPARE(result, 1);
+    QCOMPARE(entry.strServer, QStringLiteral("ftp://\u0430pple.example/"));
+    QCOMPARE(entry.strStartDir, path);
+    QCOMPARE(asked.size(), 2);
+    QVERIFY2(asked[0].contains("Bezeichnung") && asked[0].contains("Server") && asked[0].contains("Schreibrichtung")
+                 && asked[0].contains("⟨U+202E⟩"),
+             qPrintable(asked[0]));
 }
 
 // A host that calls from a thread of its own gets -1 and the reason, never a
