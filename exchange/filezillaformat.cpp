@@ -381,6 +381,39 @@ QString withoutControls(const QString &text, bool *removed)
     return kept;
 }
 
+// Whether an import of what the writer makes of an address gives the same
+// address back: scheme, host and port alone, which FileZilla keeps, and
+// only as far as they are one address (case, the standard port, "/" at
+// the end and a host in ACE aside).
+bool addressKept(const QString &server, const QString &scheme, const QString &host, int port)
+{
+    const QString shownPort = port == StandardPort(scheme) ? QString() : QLatin1Char(':') + QString::number(port);
+    const QString shownHost = host.contains(u':') ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    const QString kept = scheme + QLatin1String("://") + shownHost + shownPort + QLatin1Char('/');
+    if (server == kept)
+        return true;
+    const QUrl was(server, QUrl::StrictMode);
+    const QUrl now(kept, QUrl::StrictMode);
+    return was.isValid() && was.scheme().toLower() == scheme && was.userInfo().isEmpty()
+           && was.host(QUrl::FullyEncoded) == now.host(QUrl::FullyEncoded) && was.port(StandardPort(scheme)) == port
+           && (was.path().isEmpty() || was.path() == QLatin1String("/")) && !was.hasQuery() && !was.hasFragment();
+}
+
+// The same for a start directory: FileZilla keeps no "/" at the end, which
+// an import counts as the same directory, and none is "/".
+bool startDirKept(const QString &startDir, const QString &remoteDir)
+{
+    const auto comparable = [](QString dir) {
+        if (dir.isEmpty())
+            return QStringLiteral("/");
+        if (dir.size() > 1 && dir.endsWith(QLatin1Char('/')))
+            dir.chop(1);
+        return dir;
+    };
+    const std::optional<QString> back = DecodeFileZillaPath(remoteDir);
+    return back && comparable(*back) == comparable(startDir);
+}
+
 } // namespace
 
 CFileZillaWriter::CFileZillaWriter(QByteArray *out) : m_out(out)
@@ -417,6 +450,15 @@ void CFileZillaWriter::Add(const BookEntry &entry)
     if (removed)
         m_changed << QStringLiteral("Eintrag %1 \"%2\": Steuerzeichen weggelassen, die FileZillas Datei nicht "
                                     "aufnehmen kann").arg(entry.ordinal).arg(Printable(entry.label));
+    const QString remoteDir = EncodeFileZillaPath(startDir);
+    // What an import would read back otherwise than the book holds it is
+    // named, never changed silently.
+    if (!addressKept(entry.server, scheme, host, port) || !startDirKept(startDir, remoteDir))
+        m_changed << QStringLiteral("Eintrag %1 \"%2\": FileZilla kann Adresse und Startverzeichnis nicht genau so "
+                                    "halten (\"%3\", \"%4\"); zurückgelesen werden nur Protokoll, Server, Port und "
+                                    "ein absolutes Verzeichnis")
+                         .arg(entry.ordinal)
+                         .arg(Printable(entry.label), Printable(entry.server), Printable(entry.startDir));
     // Entries keep their order; neighbours in the same folders share them.
     const QStringList folders = foldersOf(label);
     qsizetype shared = 0;
@@ -435,7 +477,6 @@ void CFileZillaWriter::Add(const BookEntry &entry)
     if (!closeStartTag(false))
         newLine(m_depth);
     const QStringView name = folders.isEmpty() ? QStringView(label) : QStringView(label).mid(label.lastIndexOf(u'/') + 1);
-    const QString remoteDir = EncodeFileZillaPath(startDir);
     const qsizetype indent = 1 + 4 * (m_depth + 1);
     const qsizetype at = m_out->size();
     m_out->resize(at + kMostBytesPerUnit * (host.size() + name.size() + remoteDir.size()) + 8 * indent + 256);
