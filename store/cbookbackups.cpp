@@ -4,16 +4,20 @@
 #include "sqlite.h"
 #include "storeerror.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QCryptographicHash>
+#include <QRandomGenerator>
 #include <QSet>
+#include <QSysInfo>
 #include <QTimeZone>
-#include <QUuid>
 
 #include <sqlite3.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,8 +34,11 @@ namespace {
 // the Z, in local time.
 const QRegularExpression kBackupName(QStringLiteral("^kelvo-(\\d{8}-\\d{6})(Z?)(?:-(\\d+))?\\.mdb$"));
 // A backup being written, or one whose writer was killed.
+// The writer's boot and process ID, then a random part; older versions
+// wrote a UUID alone.
 const QRegularExpression kPartName(QStringLiteral(
-    "^\\.kelvo-backup-[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.part(?:-journal|-wal|-shm)?$"));
+    "^\\.kelvo-backup-(?:([0-9a-f]{8})-(\\d+)-[0-9a-f]{12}|[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12})"
+    "\\.part(?:-journal|-wal|-shm)?$"));
 const char *const kStampFormat = "yyyyMMdd-HHmmss";
 const QStringList kSideFiles = {QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
 // A copy takes seconds even for a very large book: one this old was cut short.
@@ -46,6 +53,14 @@ bool isRegularFile(const QString &path)
 {
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// This machine's running system, as the kernel names it: process IDs mean
+// something only within it.
+QString thisBoot()
+{
+    static const QString boot = QString::fromLatin1(QCryptographicHash::hash(QSysInfo::bootUniqueId(), QCryptographicHash::Sha1).toHex().left(8));
+    return boot;
 }
 
 QDateTime timeInName(const QRegularExpressionMatch &match)
@@ -112,6 +127,14 @@ void copy(const SqliteConnection &source, const QString &path, qint64 sequence)
 }
 
 } // namespace
+
+QString CBookBackups::PartName(qint64 writer)
+{
+    return QStringLiteral(".kelvo-backup-%1-%2-%3.part")
+        .arg(thisBoot())
+        .arg(writer)
+        .arg(QRandomGenerator::system()->generate64() & 0xFFFFFFFFFFFFull, 12, 16, QLatin1Char('0'));
+}
 
 QString CBookBackups::BookIdentity(const QString &storeFile)
 {
@@ -241,8 +264,8 @@ QString CBookBackups::Make(const SqliteConnection &source) const
     for (const Backup &backup : List())
         sequence = std::max(sequence, backup.sequence + 1);
 
-    const QString part = m_folder + QStringLiteral("/.kelvo-backup-%1.part")
-                                        .arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    removeLeftovers();
+    const QString part = m_folder + QLatin1Char('/') + PartName(QCoreApplication::applicationPid());
     auto fail = [&](const QString &cause) {
         removeWithSideFiles(part);
         throw StoreError(m_storeFile, QStringLiteral("Die Sicherung in %1 ist gescheitert (%2); nichts wurde geändert.")
@@ -334,8 +357,14 @@ void CBookBackups::removeLeftovers() const
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const QFileInfo &file : folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
         const QString name = file.fileName();
-        if (kPartName.match(name).hasMatch()) {
-            if (file.lastModified().secsTo(now) > kLeftoverAfterSeconds)
+        if (const QRegularExpressionMatch part = kPartName.match(name); part.hasMatch()) {
+            // A writer gone from this machine's running system finishes
+            // nothing: its copy goes at once. One of another machine (a
+            // shared folder) or an older version goes once it is too old
+            // to be at work.
+            const bool writerGone = part.captured(1) == thisBoot()
+                                    && ::kill(pid_t(part.captured(2).toLongLong()), 0) != 0 && errno == ESRCH;
+            if (writerGone || file.lastModified().secsTo(now) > kLeftoverAfterSeconds)
                 QFile::remove(file.filePath());
             continue;
         }

@@ -90,6 +90,10 @@ public:
     Difference Compare(const QString &name,
                        const std::function<void(Change, const QString &label)> &perRow = {}) const;
 
+    // The name a backup is written under before it is checked and renamed,
+    // by the process writer of this machine's running system: a copy whose
+    // writer is gone is removed at the next backup.
+    static QString PartName(qint64 writer);
     // What a backup records of the book it was made of: its path, with
     // links resolved.
     static QString BookIdentity(const QString &storeFile);

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -31,6 +32,7 @@ private slots:
     void pipesAmongTheBackupsAreNotWaitedFor();
     void backupsAreAsPrivateAsTheBook();
     void sharedBackupFolderKeepsEachBooksBackups();
+    void copiesOfKilledWritersGoAtTheNextBackup();
     void ruleKeepsDaysAndSessions();
     void brokenBackupsAreNamedAndRefused_data();
     void brokenBackupsAreNamedAndRefused();
@@ -311,6 +313,28 @@ void tst_Backups::sharedBackupFolderKeepsEachBooksBackups()
     }
     QCOMPARE(ofBook(m_file), first);
     QCOMPARE(ofBook(otherBook).size(), CBookBackups::kNewestKept + 1);
+}
+
+// A writer killed while it copied leaves its part behind: the next backup
+// removes it at once, when its writer is gone, and leaves another's alone.
+void tst_Backups::copiesOfKilledWritersGoAtTheNextBackup()
+{
+    QProcess gone;
+    gone.start("true");
+    QVERIFY(gone.waitForStarted());
+    const qint64 pid = gone.processId();
+    QVERIFY(gone.waitForFinished());
+    addEntry("erste");
+    const QString dead = backupFolder() + '/' + CBookBackups::PartName(pid);
+    const QString alive = backupFolder() + '/' + CBookBackups::PartName(QCoreApplication::applicationPid());
+    for (const QString &part : {dead, alive}) {
+        QFile file(part);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    }
+    addEntry("zweite");
+    QVERIFY(!QFile::exists(dead));
+    QVERIFY(QFile::exists(alive));
 }
 
 // Twelve changes in a row: the book as it was before them stays restorable.
