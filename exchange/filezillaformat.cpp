@@ -382,27 +382,26 @@ QString withoutControls(const QString &text, bool *removed)
 }
 
 // Whether an import of what the writer makes of an address gives the same
-// address back: scheme, host and port alone, which FileZilla keeps, and
-// only as far as they are one address (case, the standard port, "/" at
-// the end and a host in ACE aside).
-bool addressKept(const QString &server, const QString &scheme, const QString &host, int port)
+// address back. FileZilla keeps its protocol, host and port, which come back
+// as one address (case, the standard port, "/" at the end and a host in ACE
+// aside), and nothing else: no path, query, fragment or user.
+bool addressKept(const QString &server, const std::optional<PlainAddress> &plain, const QUrl &url)
 {
-    const QString shownPort = port == StandardPort(scheme) ? QString() : QLatin1Char(':') + QString::number(port);
-    const QString shownHost = host.contains(u':') ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    const QString kept = scheme + QLatin1String("://") + shownHost + shownPort + QLatin1Char('/');
-    if (server == kept)
-        return true;
-    const QUrl was(server, QUrl::StrictMode);
-    const QUrl now(kept, QUrl::StrictMode);
-    return was.isValid() && was.scheme().toLower() == scheme && was.userInfo().isEmpty()
-           && was.host(QUrl::FullyEncoded) == now.host(QUrl::FullyEncoded) && was.port(StandardPort(scheme)) == port
-           && (was.path().isEmpty() || was.path() == QLatin1String("/")) && !was.hasQuery() && !was.hasFragment();
+    if (plain) {
+        const qsizetype path = server.indexOf(u'/', server.indexOf(QLatin1String("://")) + 3);
+        return path < 0 || QStringView(server).mid(path) == u"/";
+    }
+    return url.userInfo().isEmpty() && (url.path().isEmpty() || url.path() == QLatin1String("/")) && !url.hasQuery()
+           && !url.hasFragment();
 }
 
 // The same for a start directory: FileZilla keeps no "/" at the end, which
 // an import counts as the same directory, and none is "/".
 bool startDirKept(const QString &startDir, const QString &remoteDir)
 {
+    // Most are absolute folders that come back as they are.
+    if (startDir.startsWith(u'/') && !startDir.contains(QLatin1String("//")) && !startDir.contains(u'\\'))
+        return true;
     const auto comparable = [](QString dir) {
         if (dir.isEmpty())
             return QStringLiteral("/");
@@ -452,13 +451,11 @@ void CFileZillaWriter::Add(const BookEntry &entry)
                                     "aufnehmen kann").arg(entry.ordinal).arg(Printable(entry.label));
     const QString remoteDir = EncodeFileZillaPath(startDir);
     // What an import would read back otherwise than the book holds it is
-    // named, never changed silently.
-    if (!addressKept(entry.server, scheme, host, port) || !startDirKept(startDir, remoteDir))
-        m_changed << QStringLiteral("Eintrag %1 \"%2\": FileZilla kann Adresse und Startverzeichnis nicht genau so "
-                                    "halten (\"%3\", \"%4\"); zurückgelesen werden nur Protokoll, Server, Port und "
-                                    "ein absolutes Verzeichnis")
-                         .arg(entry.ordinal)
-                         .arg(Printable(entry.label), Printable(entry.server), Printable(entry.startDir));
+    // counted and named, never changed silently.
+    if (!addressKept(entry.server, plain, url) || !startDirKept(startDir, remoteDir)) {
+        if (m_notKept++ < kNotKeptNamed)
+            m_notKeptNamed << QStringLiteral("Eintrag %1 \"%2\"").arg(entry.ordinal).arg(Printable(entry.label));
+    }
     // Entries keep their order; neighbours in the same folders share them.
     const QStringList folders = foldersOf(label);
     qsizetype shared = 0;
@@ -512,6 +509,18 @@ void CFileZillaWriter::Add(const BookEntry &entry)
     cursor = put(cursor, "</Server>"_L1);
     m_out->truncate(cursor - m_out->constData());
     m_afterStartTag = m_afterContent = false;
+}
+
+QStringList CFileZillaWriter::Changed() const
+{
+    if (m_notKept == 0)
+        return m_changed;
+    return m_changed
+           + QStringList{QStringLiteral("%1 Einträge hält FileZilla nicht genau so, wie das Serverbook sie hat: zurück "
+                                        "kommen nur Protokoll, Server, Port und ein absolutes Startverzeichnis, kein Pfad "
+                                        "und kein Benutzer in der Adresse (%2%3)")
+                             .arg(m_notKept)
+                             .arg(m_notKeptNamed.join(QStringLiteral(", ")), m_notKept > kNotKeptNamed ? QStringLiteral(", …") : QString())};
 }
 
 void CFileZillaWriter::Finish()

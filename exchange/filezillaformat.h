@@ -25,7 +25,7 @@ public:
     void Finish();
     // The entries left out, and those written otherwise than the book has them.
     int LeftOut() const { return m_leftOut; }
-    QStringList Changed() const { return m_changed; }
+    QStringList Changed() const;
 
 private:
     // XML indented as QXmlStreamWriter's auto-formatting does it, which is
@@ -46,6 +46,10 @@ private:
     QStringList m_open;           // the folders open, outermost first
     int m_leftOut = 0;
     QStringList m_changed;
+    // Entries an import would read back otherwise, and the first of them.
+    static constexpr int kNotKeptNamed = 5;
+    int m_notKept = 0;
+    QStringList m_notKeptNamed;
 };
 
 // Writes the entries FileZilla can hold (FTP, SFTP, HTTP, HTTPS addresses);
