@@ -1,3 +1,4 @@
+#include "addresslimit.h"
 #include "ccombobox.h"
 #include "cdialog.h"
 #include "collationsort.h"
@@ -26,6 +27,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QtTest>
+
+#include <optional>
 
 namespace {
 
@@ -94,14 +97,6 @@ QWidget *nextTabStop(QWidget *from)
 }
 
 } // namespace
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KELVO_UNDER_ASAN 1
-#elif defined(__has_feature)
-#define KELVO_UNDER_ASAN __has_feature(address_sanitizer)
-#else
-#define KELVO_UNDER_ASAN 0
-#endif
 
 class tst_DialogLayer : public QObject
 {
@@ -430,16 +425,22 @@ void tst_DialogLayer::listKeepsOneLineSelected()
 
 // A large list is laid out a batch at a time; a line selected beyond the
 // first batch is still scrolled into view.
+// Fills list with 20,000 lines "Eintrag 00000" on, in that order.
+static void fillWithEntries(CListBox *list)
+{
+    QStringList labels;
+    for (int i = 0; i < 20000; ++i)
+        labels << QStringLiteral("Eintrag %1").arg(i, 5, 10, QChar('0'));
+    const Listing listing = listingOf(labels);
+    list->AddTexts(listing.texts, listing.ends);
+}
+
 void tst_DialogLayer::selectingAFarLineScrollsToIt()
 {
     LayerDialog dialog;
     whenModal([](QWidget *d) {
         auto *list = child<CListBox>(d, 200);
-        QStringList labels;
-        for (int i = 0; i < 20000; ++i)
-            labels << QStringLiteral("Eintrag %1").arg(i, 5, 10, QChar('0'));
-        const Listing listing = listingOf(labels);
-        list->AddTexts(listing.texts, listing.ends);
+        fillWithEntries(list);
         list->SetCurSel(15000);
         QCOMPARE(list->GetText(15000), QStringLiteral("Eintrag 15000"));
         const QRect line = list->visualRect(list->model()->index(15000, 0));
@@ -458,11 +459,7 @@ void tst_DialogLayer::pageKeysMoveAPageWhileTheListIsLaidOut()
     LayerDialog dialog;
     whenModal([](QWidget *d) {
         auto *list = child<CListBox>(d, 200);
-        QStringList labels;
-        for (int i = 0; i < 20000; ++i)
-            labels << QStringLiteral("Eintrag %1").arg(i, 5, 10, QChar('0'));
-        const Listing listing = listingOf(labels);
-        list->AddTexts(listing.texts, listing.ends);
+        fillWithEntries(list);
         list->SetCurSel(0);
         list->setFocus();
         const int page = list->viewport()->height() / list->sizeHintForRow(0) - 1;
@@ -736,19 +733,11 @@ void tst_DialogLayer::rememberedOrderServesOnlyItsListing()
         forged.write(reinterpret_cast<const char *>(&count), sizeof count);
         QVERIFY(forged.resize(40 + qint64(count) * 4));
     }
-#if !KELVO_UNDER_ASAN
-    rlimit usual;
-    QCOMPARE(getrlimit(RLIMIT_AS, &usual), 0);
-    rlimit tight = usual;
-    QFile statm("/proc/self/statm");
-    QVERIFY(statm.open(QIODevice::ReadOnly));
-    tight.rlim_cur = statm.readAll().split(' ').first().toULongLong() * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
-    QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
-#endif
+    std::optional<AddressSpaceLimit> limit;
+    if (!KELVO_UNDER_ASAN)
+        limit.emplace(rlim_t(256) << 20);
     RememberedOrder forgedOrder(file, listing.ends.size());
-#if !KELVO_UNDER_ASAN
-    setrlimit(RLIMIT_AS, &usual);
-#endif
+    limit.reset();
     QCOMPARE(forgedOrder.OrderOf(listing.texts, listing.ends), sorted());
     // What a writer killed before its rename left goes once it is old.
     QFile left(file + ".a1B2c3");

@@ -1,3 +1,4 @@
+#include "addresslimit.h"
 #include "storefixture.h"
 
 #include <QDir>
@@ -12,14 +13,6 @@
 
 // The command-line tools as scripts use them: exit codes, output that cannot
 // be forged or lost, messages on stderr, and books that are never lost.
-#if defined(__SANITIZE_ADDRESS__)
-#define KELVO_UNDER_ASAN 1
-#elif defined(__has_feature)
-#define KELVO_UNDER_ASAN __has_feature(address_sanitizer)
-#else
-#define KELVO_UNDER_ASAN 0
-#endif
-
 class tst_KelvoBook : public QObject
 {
     Q_OBJECT

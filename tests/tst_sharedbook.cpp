@@ -41,6 +41,9 @@ struct MessageCounter {
     }
 };
 
+// The book a sync tool puts in the book's place.
+const QList<Row> kFromElsewhere = {{"Von woanders", "ftp://woanders/", "/w", "FtpWorker.so"}};
+
 const QList<Row> kFive = {
     {"Zebra", "ftp://zebra.example/", "/z", "FtpWorker.so"},   {"Anton", "ftp://anton.example/", "/a", "FtpWorker.so"},
     {"über", "ftp://ueber.example/", "/u", "FtpWorker.so"},    {"Berta", "ftp://berta.example/", "/b", "FtpWorker.so"},
@@ -218,7 +221,7 @@ void tst_SharedBook::fileReplacedUnderTheDialog()
     KELVO_LOAD_MODULE(module, kWorkers);
     const QString file = createStore(module.pluginDir(), kFive);
     QTemporaryDir other;
-    const QString replacement = createStore(other.path(), {{"Von woanders", "ftp://woanders/", "/w", "FtpWorker.so"}});
+    const QString replacement = createStore(other.path(), kFromElsewhere);
     whenModal([&](QWidget *book) {
         QCOMPARE(listLines(book).size(), 5);
         if (rename) {
@@ -267,7 +270,7 @@ void tst_SharedBook::okJustAfterTheFileWasReplaced()
     KELVO_LOAD_MODULE(module, kWorkers);
     const QString file = createStore(module.pluginDir(), kFive);
     QTemporaryDir other;
-    const QString replacement = createStore(other.path(), {{"Von woanders", "ftp://woanders/", "/w", "FtpWorker.so"}});
+    const QString replacement = createStore(other.path(), kFromElsewhere);
     whenModal([&](QWidget *book) {
         QCOMPARE(listLines(book).size(), 5);
         QString said;
@@ -294,7 +297,7 @@ void tst_SharedBook::typedEntrySurvivesAReplacedFile()
     KELVO_LOAD_MODULE(module, kWorkers);
     const QString file = createStore(module.pluginDir(), kFive);
     QTemporaryDir other;
-    const QString replacement = createStore(other.path(), {{"Von woanders", "ftp://woanders/", "/w", "FtpWorker.so"}});
+    const QString replacement = createStore(other.path(), kFromElsewhere);
     QString said;
     QStringList again;
     whenModal([&](QWidget *book) {

@@ -1,3 +1,4 @@
+#include "addresslimit.h"
 #include "cserverbookstore.h"
 #include "storefixture.h"
 #include "storeerror.h"
@@ -10,13 +11,6 @@
 
 #include <sys/resource.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KELVO_UNDER_ASAN 1
-#elif defined(__has_feature)
-#define KELVO_UNDER_ASAN __has_feature(address_sanitizer)
-#else
-#define KELVO_UNDER_ASAN 0
-#endif
 #include <unistd.h>
 
 class tst_Store : public QObject
@@ -350,23 +344,18 @@ void tst_Store::listingRoomFollowsTheLabelsNotTheFile()
         QFile grown(file);
         QVERIFY(grown.resize(qint64(3) << 30));
     }
-    QFile statm("/proc/self/statm");
-    QVERIFY(statm.open(QIODevice::ReadOnly));
-    const rlim_t mapped = statm.readAll().split(' ').first().toULongLong() * rlim_t(sysconf(_SC_PAGESIZE));
-    rlimit usual;
-    QCOMPARE(getrlimit(RLIMIT_AS, &usual), 0);
-    rlimit tight = usual;
-    tight.rlim_cur = mapped + (rlim_t(1) << 30);
-    QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
     QStringList listed;
-    try {
-        CServerBookStore store;
-        store.Open(file);
-        listed = labels(store.ListAll());
-    } catch (const std::bad_alloc &) {
-        listed = QStringList{"bad_alloc"};
+    {
+        const AddressSpaceLimit limit(rlim_t(1) << 30);
+        QVERIFY(limit.set());
+        try {
+            CServerBookStore store;
+            store.Open(file);
+            listed = labels(store.ListAll());
+        } catch (const std::bad_alloc &) {
+            listed = QStringList{"bad_alloc"};
+        }
     }
-    setrlimit(RLIMIT_AS, &usual);
     QCOMPARE(listed, QStringList({"Äpfel:0", "Birnen:1"}));
 }
 
@@ -452,22 +441,17 @@ void tst_Store::largeFurtherColumnsStayUnread()
     }
     CServerBookStore store;
     store.Open(file);
-    QFile statm("/proc/self/statm");
-    QVERIFY(statm.open(QIODevice::ReadOnly));
-    const rlim_t mapped = statm.readAll().split(' ').first().toULongLong() * rlim_t(sysconf(_SC_PAGESIZE));
-    rlimit usual;
-    QCOMPARE(getrlimit(RLIMIT_AS, &usual), 0);
-    rlimit tight = usual;
-    tight.rlim_cur = mapped + (rlim_t(160) << 20);
-    QCOMPARE(setrlimit(RLIMIT_AS, &tight), 0);
     QString server;
-    try {
-        if (store.PositionAt(0))
-            server = store.GetFieldText("Servername");
-    } catch (const std::exception &error) {
-        server = QString::fromUtf8(error.what());
+    {
+        const AddressSpaceLimit limit(rlim_t(160) << 20);
+        QVERIFY(limit.set());
+        try {
+            if (store.PositionAt(0))
+                server = store.GetFieldText("Servername");
+        } catch (const std::exception &error) {
+            server = QString::fromUtf8(error.what());
+        }
     }
-    setrlimit(RLIMIT_AS, &usual);
     QCOMPARE(server, QStringLiteral("ftp://bild/"));
 }
 
