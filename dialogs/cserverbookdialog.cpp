@@ -122,21 +122,10 @@ void CServerBookDialog::OnOK()
 bool CServerBookDialog::DeceptionAccepted()
 {
     const CListBox *list = Lines();
-    const QString label = list->GetText(list->GetCurSel());
-    QStringList why;
-    for (const auto &[name, text] : {std::pair{QStringLiteral("Bezeichnung"), label},
-                                     std::pair{QStringLiteral("Server"), m_strServer},
-                                     std::pair{QStringLiteral("Startverzeichnis"), m_strStartDir}}) {
-        if (const QString reason = DeceptiveText::WhyDeceptive(text); !reason.isEmpty())
-            why << QStringLiteral("%1 \"%2\" %3.").arg(name, DeceptiveText::Marked(text), reason);
-    }
-    if (why.isEmpty())
-        return true;
-    return MessageBox(QStringLiteral("Dieser Eintrag sieht vielleicht anders aus, als er ist:\n%1\n"
-                                     "Soll er trotzdem verwendet werden?")
-                          .arg(why.join(QLatin1Char('\n'))),
-                      MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion | MessageBoxFlags::DefaultButton2)
-           == IDYES;
+    const QString question = DeceptiveText::Question(list->GetText(list->GetCurSel()), m_strServer, m_strStartDir);
+    return question.isEmpty()
+           || MessageBox(question, MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion | MessageBoxFlags::DefaultButton2)
+                  == IDYES;
 }
 
 CListBox *CServerBookDialog::Lines() const

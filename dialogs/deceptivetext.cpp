@@ -56,3 +56,18 @@ QString DeceptiveText::Marked(const QString &text)
     }
     return mixesScripts(text) ? QStringLiteral("⚠ ") + marked : marked;
 }
+
+QString DeceptiveText::Question(const QString &label, const QString &server, const QString &startDir)
+{
+    QStringList why;
+    for (const auto &[name, text] : {std::pair{QStringLiteral("Bezeichnung"), label},
+                                     std::pair{QStringLiteral("Server"), server},
+                                     std::pair{QStringLiteral("Startverzeichnis"), startDir}}) {
+        if (const QString reason = WhyDeceptive(text); !reason.isEmpty())
+            why << QStringLiteral("%1 \"%2\" %3.").arg(name, Marked(text), reason);
+    }
+    if (why.isEmpty())
+        return {};
+    return QStringLiteral("Dieser Eintrag sieht vielleicht anders aus, als er ist:\n%1\nSoll er trotzdem verwendet werden?")
+        .arg(why.join(QLatin1Char('\n')));
+}

@@ -15,5 +15,8 @@ QString WhyDeceptive(QStringView text);
 // text as shown with its deceptions visible: each direction control as
 // "⟨U+202E⟩", and a "⚠ " before a text that mixes scripts.
 QString Marked(const QString &text);
+// The question before an entry with such texts is used: what deceives in
+// which of its texts; empty when none does.
+QString Question(const QString &label, const QString &server, const QString &startDir);
 
 }
