@@ -12,7 +12,6 @@
 
 #include <QClipboard>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QCollator>
 #include <QGroupBox>
 #include <QLabel>
@@ -452,8 +451,9 @@ void tst_DialogLayer::selectingAFarLineScrollsToIt()
 }
 
 // PageDown and PageUp move by the lines a page shows and stop at the ends,
-// also right after a change, while a large list is still being laid out a
-// batch at a time (Qt's own way took seconds per key then).
+// with the line selected and shown, also right after a change, while a
+// large list is still being laid out a batch at a time (Qt's own way could
+// select nothing then; how long a key takes is bench_live's to measure).
 void tst_DialogLayer::pageKeysMoveAPageWhileTheListIsLaidOut()
 {
     LayerDialog dialog;
@@ -464,15 +464,12 @@ void tst_DialogLayer::pageKeysMoveAPageWhileTheListIsLaidOut()
         list->setFocus();
         const int page = list->viewport()->height() / list->sizeHintForRow(0) - 1;
         QVERIFY(page > 0);
-        QElapsedTimer clock;
-        clock.start();
         for (int key = 1; key <= 40; ++key) {
             list->InsertListed(QStringLiteral("Eintrag %1x").arg(key), 20000 + key);
             QTest::keyClick(list, Qt::Key_PageDown);
             QCOMPARE(list->GetCurSel(), key * page);
             QVERIFY(list->viewport()->rect().intersects(list->visualRect(list->model()->index(key * page, 0))));
         }
-        QVERIFY2(clock.elapsed() < 10000, "page keys waited for the layout");
         list->SetCurSel(list->GetCount() - 3);
         QTest::keyClick(list, Qt::Key_PageDown);
         QCOMPARE(list->GetCurSel(), list->GetCount() - 1);
