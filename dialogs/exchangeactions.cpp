@@ -3,7 +3,7 @@
 #include "booklistview.h"
 #include "bookexport.h"
 #include "cserverbookstore.h"
-#include "filezillaformat.h"
+#include "filezillawriter.h"
 #include "loadedworkers.h"
 #include "messagebox.h"
 #include "siteimport.h"

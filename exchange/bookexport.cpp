@@ -3,7 +3,7 @@
 #include "bookfile.h"
 
 #include "cserverbookstore.h"
-#include "filezillaformat.h"
+#include "filezillawriter.h"
 
 #include <QBuffer>
 #include <QFile>

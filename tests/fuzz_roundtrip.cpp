@@ -4,7 +4,7 @@
 // not named as changed come back as they were. An address the writer
 // takes apart without QUrl is one QUrl reads the same way.
 
-#include "filezillaformat.h"
+#include "filezillawriter.h"
 
 #include <QStringList>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #include "bookexport.h"
 #include "cyberduckformat.h"
 #include "dialogdriver.h"
-#include "filezillaformat.h"
+#include "filezillawriter.h"
 #include "siteimport.h"
 #include "testrandom.h"
 #include "winscpformat.h"
