@@ -39,7 +39,7 @@ void ExchangeActions::Import()
     if (files.exec() != QDialog::Accepted || !book)
         return;
     const std::vector<WorkerInfo> workers = LoadedWorkers();
-    const ReadResult read = ReadSites(files.selectedFiles());
+    ReadResult read = ReadSites(files.selectedFiles());
     if (!read.ok()) {
         m_view.Tell(QStringLiteral("Die Serverliste konnte nicht gelesen werden; nichts wurde importiert.\n\n%1")
                         .arg(read.error),
@@ -50,14 +50,14 @@ void ExchangeActions::Import()
     // stored, in one transaction with the storing.
     ImportPlan plan;
     book->AppendChosen([&] {
-        plan = PlanImport(read.sites, workers, ReadBook(*book), false);
+        plan = PlanImport(std::exchange(read.sites, {}), workers, ReadBook(*book), false);
         return plan.rows();
     });
     m_view.Refill();
     QStringList skipped;
     for (const ImportItem &item : plan.items) {
         if (!item.imported)
-            skipped << QStringLiteral("%1: %2").arg(item.site.label, item.reason);
+            skipped << QStringLiteral("%1: %2").arg(item.entry.label, item.reason);
     }
     QString summary = QStringLiteral("%1 Einträge importiert, %2 übersprungen.").arg(plan.importedCount()).arg(skipped.size());
     if (!skipped.isEmpty())

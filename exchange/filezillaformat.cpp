@@ -65,10 +65,10 @@ public:
             else
                 m_xml.skipCurrentElement();
         }
-        if (m_xml.hasError())
-            result.error = XmlProblem(m_xml);
-        else if (!m_error.isEmpty())
+        if (!m_error.isEmpty())
             result.error = m_error;
+        else if (m_xml.hasError())
+            result.error = XmlProblem(m_xml);
         if (!result.ok())
             result.sites.clear();
         return result;
@@ -163,7 +163,10 @@ private:
         site.scheme = schemeOfProtocol(protocol);
         if (site.port == StandardPort(site.scheme))
             site.port = 0;
-        sites.push_back(std::move(site));
+        if (++m_siteCount > kMostSites)
+            fail(QStringLiteral("Zeile %1: %2").arg(line).arg(TooManySites()));
+        if (m_error.isEmpty())
+            sites.push_back(std::move(site));
     }
 
     // The text of the current element with that of the elements inside it,
@@ -188,14 +191,17 @@ private:
         return text;
     }
 
+    // The first error is the one told; reading stops there.
     void fail(const QString &why)
     {
         if (m_error.isEmpty())
             m_error = why;
+        m_xml.raiseError(why);
     }
 
     QXmlStreamReader m_xml;
     QString m_error;
+    size_t m_siteCount = 0;
 };
 
 // Reads a decimal number at pos followed by a space or the end.

@@ -54,6 +54,11 @@ QString Printable(QStringView text)
     return shown;
 }
 
+QString TooManySites()
+{
+    return QStringLiteral("mehr als eine Million Server; so viele hält keine Serverliste");
+}
+
 QString XmlProblem(const QXmlStreamReader &xml)
 {
     // Qt says this in English; the user reads what it means.

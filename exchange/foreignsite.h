@@ -26,6 +26,13 @@ struct BookEntry {
     QString label, server, startDir, pluginFile;
 };
 
+// More sites than any client's site list holds (FileZilla's file of
+// 100,000 has about 40 MB). A reader refuses more, so that what an import
+// keeps stays bounded whatever a file claims.
+constexpr size_t kMostSites = 1'000'000;
+// Why a list with more is refused.
+QString TooManySites();
+
 // What a reader made of a file: the sites, or why it could not (with the
 // line where it can say).
 struct ReadResult {

@@ -25,6 +25,8 @@ namespace {
 // sites has about 40 MB); a larger file is no site list. The readers hold
 // only the sites, not the file.
 constexpr qint64 kMaxFileSize = qint64(1) << 30;
+// A Cyberduck bookmark is one site of a few hundred bytes, read whole.
+constexpr qint64 kMaxBookmarkSize = 1024 * 1024;
 constexpr int kMaxTextChars = CServerBookStore::kMaxTextChars;
 
 // The address scheme a site gets in the book, and the service that serves it.
@@ -48,7 +50,7 @@ std::optional<BookProtocol> bookProtocolOf(const QString &scheme)
 }
 
 // Start directories compare without a closing separator: FileZilla keeps none.
-QString comparable(const QString &dir)
+QStringView comparable(QStringView dir)
 {
     if (dir.size() > 1 && (dir.endsWith(QLatin1Char('/')) || dir.endsWith(QLatin1Char('\\')))
         && !dir.endsWith(QLatin1String(":\\")))
@@ -56,15 +58,23 @@ QString comparable(const QString &dir)
     return dir;
 }
 
-// What makes two entries the same for an import: their four texts, the
-// start directory without a closing separator.
-QString identityOf(const BookEntry &entry)
+// An entry as an import compares it: by its four texts, the start directory
+// without a closing separator. Held by address, so that the set of entries
+// seen keeps no text of its own.
+struct ComparedEntry {
+    const BookEntry *entry;
+    friend bool operator==(ComparedEntry a, ComparedEntry b)
+    {
+        return a.entry->label == b.entry->label && a.entry->server == b.entry->server
+               && comparable(a.entry->startDir) == comparable(b.entry->startDir)
+               && a.entry->pluginFile == b.entry->pluginFile;
+    }
+};
+
+size_t qHash(ComparedEntry compared, size_t seed)
 {
-    const QString startDir = comparable(entry.startDir);
-    QString identity;
-    identity.reserve(entry.label.size() + entry.server.size() + startDir.size() + entry.pluginFile.size() + 3);
-    identity.append(entry.label).append(QChar(0)).append(entry.server).append(QChar(0)).append(startDir);
-    return identity.append(QChar(0)).append(entry.pluginFile);
+    const BookEntry &entry = *compared.entry;
+    return qHashMulti(seed, entry.label, entry.server, comparable(entry.startDir), entry.pluginFile);
 }
 
 // A site list as its reader reads it: straight from the file, counting the
@@ -150,6 +160,8 @@ ReadResult readFile(const QString &path, const ReadProgress &progress)
                            .arg(head.left(nul).count('\n') + 1);
     else if (LooksLikeFileZilla(head))
         result = ReadFileZilla(&input);
+    else if (LooksLikeCyberduck(head) && before.st_size > kMaxBookmarkSize)
+        result.error = QStringLiteral("zu groß für ein Cyberduck-Lesezeichen");
     else if (LooksLikeCyberduck(head))
         result = ReadCyberduck(input.readAll());
     else if (LooksLikeWinScp(head))
@@ -175,6 +187,19 @@ ReadResult readFile(const QString &path, const ReadProgress &progress)
     if (!result.ok())
         return failed(result.error);
     return result;
+}
+
+// Adds the sites of one to all; false when all would hold more than
+// kMostSites.
+bool takeSites(ReadResult &all, ReadResult &&one)
+{
+    if (all.sites.size() + one.sites.size() > kMostSites)
+        return false;
+    if (all.sites.empty())
+        all.sites = std::move(one.sites);
+    else
+        std::move(one.sites.begin(), one.sites.end(), std::back_inserter(all.sites));
+    return true;
 }
 
 } // namespace
@@ -270,7 +295,8 @@ ReadResult ReadSitesFrom(const QString &path, const ReadProgress &progress)
         ReadResult one = readFile(folder.filePath(name), progress);
         if (!one.ok())
             return one;
-        std::move(one.sites.begin(), one.sites.end(), std::back_inserter(all.sites));
+        if (!takeSites(all, std::move(one)))
+            return {{}, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), TooManySites())};
     }
     return all;
 }
@@ -282,7 +308,8 @@ ReadResult ReadSites(const QStringList &paths, const ReadProgress &progress)
         ReadResult read = ReadSitesFrom(path, progress);
         if (!read.ok())
             return read;
-        std::move(read.sites.begin(), read.sites.end(), std::back_inserter(all.sites));
+        if (!takeSites(all, std::move(read)))
+            return {{}, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), TooManySites())};
     }
     return all;
 }
@@ -291,24 +318,26 @@ ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerIn
                       const std::vector<BookEntry> &book, bool keepUnmatched)
 {
     ImportPlan plan;
+    // Reserved whole, so that the entries seen stay where they are.
     plan.items.reserve(sites.size());
-    QSet<QString> known;
-    known.reserve(qsizetype(book.size() + sites.size()));
+    QSet<ComparedEntry> seen;
+    seen.reserve(qsizetype(book.size() + sites.size()));
     for (const BookEntry &entry : book)
-        known.insert(identityOf(entry));
+        seen.insert({&entry});
     for (ForeignSite &site : sites) {
-        ImportItem item;
-        site.label = LabelWithoutCredentials(site.label, site.host);
-        item.site = std::move(site);
-        if (std::optional<BookEntry> entry = EntryOfSite(item.site, workers, keepUnmatched, &item.reason)) {
+        // Each site's texts go as it is planned; its entry shares what it keeps.
+        ForeignSite taken = std::exchange(site, {});
+        taken.label = LabelWithoutCredentials(taken.label, taken.host);
+        ImportItem &item = plan.items.emplace_back();
+        item.entry.label = taken.label;
+        if (std::optional<BookEntry> entry = EntryOfSite(taken, workers, keepUnmatched, &item.reason)) {
             item.entry = std::move(*entry);
-            const qsizetype before = known.size();
-            known.insert(identityOf(item.entry));
-            item.imported = known.size() > before;
+            const qsizetype before = seen.size();
+            seen.insert({&item.entry});
+            item.imported = seen.size() > before;
             if (!item.imported)
                 item.reason = QStringLiteral("schon im Serverbook");
         }
-        plan.items.push_back(std::move(item));
     }
     return plan;
 }

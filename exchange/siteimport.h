@@ -18,9 +18,9 @@ struct WorkerInfo {
     int service = 0;
 };
 
-// One site of an import: the entry it becomes, or why it is skipped.
+// One site of an import: the entry it becomes, or why it is skipped (then
+// the entry holds only the site's label).
 struct ImportItem {
-    ForeignSite site;
     BookEntry entry;
     bool imported = false;
     QString reason;
@@ -47,7 +47,8 @@ std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<
 
 // Reads sites from FileZilla, WinSCP and Cyberduck files, recognised by their
 // content, and from folders of Cyberduck bookmarks. An error names the file
-// and, where it can, the line. Only regular files are read, each once.
+// and, where it can, the line. Only regular files are read, each once, and
+// no more than kMostSites sites in all.
 // progress hears, as a file is read, the bytes read of it and its size.
 using ReadProgress = std::function<void(qint64 done, qint64 total)>;
 ReadResult ReadSitesFrom(const QString &path, const ReadProgress &progress = {});

@@ -123,6 +123,8 @@ QString siteOf(const Session &session, std::vector<ForeignSite> *sites)
     site.remoteDir = session.remoteDir;
     if (site.port == StandardPort(site.scheme))
         site.port = 0;
+    if (sites->size() >= kMostSites)
+        return QStringLiteral("Zeile %1: %2").arg(session.line).arg(TooManySites());
     sites->push_back(std::move(site));
     return {};
 }

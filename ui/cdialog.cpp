@@ -16,6 +16,8 @@
 #include <QScopeGuard>
 #include <QValidator>
 
+#include <new>
+
 namespace {
 
 // Limits what the user puts into an edit field to a number of characters, as
@@ -183,6 +185,8 @@ void CDialog::dispatch(const std::function<void()> &handler)
     const auto done = qScopeGuard([this] { --m_handlerDepth; });
     try {
         handler();
+    } catch (const std::bad_alloc &) {
+        MessageBox(QStringLiteral("Nicht genug Arbeitsspeicher; die Aktion wurde abgebrochen."), MessageBoxFlags::Ok);
     } catch (const std::exception &error) {
         MessageBox(QString::fromUtf8(error.what()), MessageBoxFlags::Ok);
     } catch (...) {

@@ -175,24 +175,60 @@ int findEntries(CServerBookStore &store, const QString &text, bool json)
     });
 }
 
-// Each site's outcome as JSON, for scripts: whether it was imported, the
+// A site's outcome as JSON, for scripts: whether it was imported, the
 // entry it became or the site's label with the reason it was skipped.
-QByteArray outcomesAsJson(const ImportPlan &plan)
+void appendOutcomeAsJson(QByteArray &out, const ImportItem &item)
 {
-    QJsonArray outcomes;
-    for (const ImportItem &item : plan.items) {
-        QJsonObject outcome{{QStringLiteral("imported"), item.imported},
-                            {QStringLiteral("label"), item.imported ? item.entry.label : item.site.label}};
-        if (item.imported) {
-            outcome.insert(QStringLiteral("server"), item.entry.server);
-            outcome.insert(QStringLiteral("startdir"), item.entry.startDir);
-            outcome.insert(QStringLiteral("pluginfile"), item.entry.pluginFile);
-        } else {
-            outcome.insert(QStringLiteral("reason"), item.reason);
-        }
-        outcomes.append(outcome);
+    QJsonObject outcome{{QStringLiteral("imported"), item.imported}, {QStringLiteral("label"), item.entry.label}};
+    if (item.imported) {
+        outcome.insert(QStringLiteral("server"), item.entry.server);
+        outcome.insert(QStringLiteral("startdir"), item.entry.startDir);
+        outcome.insert(QStringLiteral("pluginfile"), item.entry.pluginFile);
+    } else {
+        outcome.insert(QStringLiteral("reason"), item.reason);
     }
-    return QJsonDocument(outcomes).toJson(QJsonDocument::Indented);
+    out += QJsonDocument(outcome).toJson(QJsonDocument::Compact);
+}
+
+// A site's outcome as a line: "importiert" with the entry's texts, or
+// "übersprungen" with the label and the reason.
+void appendOutcomeAsLine(QByteArray &out, const ImportItem &item)
+{
+    const auto appendTexts = [&out](std::initializer_list<const QString *> texts) {
+        for (const QString *text : texts) {
+            out += '\t';
+            AppendEscapedForLine(out, *text);
+        }
+    };
+    if (item.imported) {
+        out += "importiert";
+        appendTexts({&item.entry.label, &item.entry.server, &item.entry.startDir, &item.entry.pluginFile});
+    } else {
+        out += "übersprungen";
+        appendTexts({&item.entry.label, &item.reason});
+    }
+}
+
+// Every site's outcome, one to a line, written in large pieces as it is
+// made: an import may bring a million sites. JSON is one array.
+void writeOutcomes(const ImportPlan &plan, bool json)
+{
+    flushOutput();
+    QByteArray out = json ? "[\n" : "";
+    for (const ImportItem &item : plan.items) {
+        if (json)
+            appendOutcomeAsJson(out, item);
+        else
+            appendOutcomeAsLine(out, item);
+        out += json && &item != &plan.items.back() ? ",\n" : "\n";
+        if (out.size() >= 256 * 1024) {
+            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+            out.truncate(0);
+        }
+    }
+    if (json)
+        out += "]\n";
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
 }
 
 int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths, bool dryRun,
@@ -220,40 +256,16 @@ int importSites(CServerBookStore &store, const PluginFolders &folders, const QSt
     // two imports at once cannot both add the same sites.
     ImportPlan plan;
     const auto choose = [&] {
-        plan = PlanImport(read.sites, workers, ReadBook(store), keepUnmatched);
+        plan = PlanImport(std::exchange(read.sites, {}), workers, ReadBook(store), keepUnmatched);
         return plan.rows();
     };
     if (dryRun)
         choose();
     else
         store.AppendChosen(choose);
-    if (json) {
-        flushOutput();
-        const QByteArray outcomes = outcomesAsJson(plan);
-        std::fwrite(outcomes.constData(), 1, size_t(outcomes.size()), stdout);
+    writeOutcomes(plan, json);
+    if (json)
         return 0;
-    }
-    // A line per site, written in large pieces: an import may bring many.
-    flushOutput();
-    QByteArray lines;
-    const auto appendLine = [&lines](const char *outcome, std::initializer_list<const QString *> texts) {
-        lines += outcome;
-        for (const QString *text : texts) {
-            lines += '\t';
-            AppendEscapedForLine(lines, *text);
-        }
-        lines += '\n';
-    };
-    for (const ImportItem &item : plan.items) {
-        if (item.imported)
-            appendLine("importiert", {&item.entry.label, &item.entry.server, &item.entry.startDir, &item.entry.pluginFile});
-        else
-            appendLine("übersprungen", {&item.site.label, &item.reason});
-        if (lines.size() >= 256 * 1024 || &item == &plan.items.back()) {
-            std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
-            lines.truncate(0);
-        }
-    }
     out() << plan.importedCount() << " importiert, " << plan.items.size() - size_t(plan.importedCount())
           << " übersprungen" << (dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
     return 0;
