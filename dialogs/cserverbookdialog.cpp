@@ -43,7 +43,8 @@ std::vector<ListAction> CServerBookDialog::actions()
     using Needs = ListAction::Needs;
     return {
         {QStringLiteral("Bearbeiten …"), QKeySequence(Qt::Key_F2), [this] { EditEntry(); }, Needs::Entry},
-        {QStringLiteral("Duplizieren"), {}, [this] { DuplicateEntry(); }, Needs::Entry, true},
+        {QStringLiteral("Duplizieren"), {}, [this] { DuplicateEntry(); }, Needs::Entry},
+        {QStringLiteral("Anmeldedaten …"), {}, [this] { m_signIn.EditSignIn(); }, Needs::Entry, true},
         {QStringLiteral("Löschen"), QKeySequence(Qt::Key_Delete), [this] { DeleteEntry(); }, Needs::Entry, true},
         {QStringLiteral("Adresse kopieren"), QKeySequence::Copy, [this] { m_links.CopyAddress(); }, Needs::Entry},
         {QStringLiteral("Adresse einfügen …"), QKeySequence::Paste, [this] { m_links.PasteAddress(); }, Needs::Book, true},
@@ -324,6 +325,10 @@ void CServerBookDialog::AddEntry(const std::function<void(CNewEntryDialog &)> &p
         setUp(dialog);
         if (dialog.DoModal() != IDOK || !m_pStore)
             return;
+        const QStringList typed{dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath, dialog.m_strPluginFile};
+        setUp = [typed](CNewEntryDialog &again) { again.Prefill(typed[0], typed[1], typed[2], typed[3]); };
+        if (!m_signIn.TakePasswordOut(dialog.m_strAddress))
+            continue;
         try {
             const qint64 row = m_pStore->Append(dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath,
                                                 dialog.m_strPluginFile);
@@ -336,8 +341,6 @@ void CServerBookDialog::AddEntry(const std::function<void(CNewEntryDialog &)> &p
                                                         "bestätigen oder abbrechen."),
                        MessageBoxFlags::Ok);
             m_outside.ReopenIfReplaced();
-            const QStringList typed{dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath, dialog.m_strPluginFile};
-            setUp = [typed](CNewEntryDialog &again) { again.Prefill(typed[0], typed[1], typed[2], typed[3]); };
         }
     }
 }
@@ -387,6 +390,8 @@ void CServerBookDialog::EditEntry()
         if (dialog.DoModal() != IDOK)
             return;
         typed = {dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath, dialog.m_strPluginFile};
+        if (!m_signIn.TakePasswordOut(typed[1]))
+            continue;
         if (m_pStore->UpdateRow(row, typed[0], typed[1], typed[2], typed[3]))
             break;
         const int answer = MessageBox(kEntryGone + QStringLiteral("\nSollen Ihre Angaben als neuer Eintrag "

@@ -10,6 +10,7 @@
 #include "outsidechanges.h"
 #include "rowsnapshot.h"
 #include "searchactions.h"
+#include "signinactions.h"
 
 #include <QString>
 
@@ -108,6 +109,7 @@ private:
     OutsideChanges m_outside{*this};
     SearchActions m_search{*this};
     LinkActions m_links{*this};
+    SignInActions m_signIn{*this};
     ExchangeActions m_exchange{*this};
     BackupActions m_backups{*this};
     const std::vector<ListAction> m_actions;

@@ -5,6 +5,7 @@
 #include "entrylink.h"
 #include "loadedworkers.h"
 #include "messagebox.h"
+#include "signinactions.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -37,11 +38,20 @@ void LinkActions::PasteAddress()
     const QString text = data && data->hasUrls() && !data->urls().isEmpty()
                              ? data->urls().first().toString(QUrl::FullyEncoded)
                              : QGuiApplication::clipboard()->text();
-    QString why;
-    const std::optional<BookEntry> entry = EntryOfLink(text, LoadedWorkers(), &why);
+    QString why, password;
+    const std::optional<BookEntry> entry = EntryOfLink(text, LoadedWorkers(), &why, &password);
     if (!entry) {
         m_view.Tell(why, MessageBoxFlags::Ok);
         return;
+    }
+    // The password never reaches the entry dialog, where it would show.
+    if (!password.isEmpty()) {
+        const int answer = m_view.Tell(QStringLiteral("Der Link enthält ein Passwort. Im Serverbook wird es nicht "
+                                                      "gespeichert.\n\nSoll es im Schlüsselbund der Arbeitsumgebung "
+                                                      "gespeichert werden? (Nein: Es wird verworfen.)"),
+                                       MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion);
+        if (answer == IDYES && !SignInActions(m_view).OfferPassword(entry->server, password))
+            return;
     }
     m_view.AddEntry([&entry](CNewEntryDialog &dialog) {
         dialog.Prefill(entry->label, entry->server, entry->startDir, entry->pluginFile);

@@ -7,9 +7,10 @@ namespace {
 
 QString schemeOf(const QString &protocol)
 {
-    // Cyberduck's protocol identifiers; dav and davs are WebDAV over HTTP and HTTPS.
+    // Cyberduck's protocol identifiers; its ftps is FTP with explicit TLS,
+    // dav and davs are WebDAV over HTTP and HTTPS.
     static const QHash<QString, QString> schemes = {
-        {QStringLiteral("ftp"), QStringLiteral("ftp")},   {QStringLiteral("ftps"), QStringLiteral("ftp")},
+        {QStringLiteral("ftp"), QStringLiteral("ftp")},   {QStringLiteral("ftps"), QStringLiteral("ftpes")},
         {QStringLiteral("sftp"), QStringLiteral("sftp")}, {QStringLiteral("dav"), QStringLiteral("dav")},
         {QStringLiteral("davs"), QStringLiteral("davs")}, {QStringLiteral("s3"), QStringLiteral("s3")},
     };
@@ -65,7 +66,7 @@ ReadResult ReadCyberduck(const QByteArray &content)
     if (!values.contains(QStringLiteral("Hostname")) || !values.contains(QStringLiteral("Protocol")))
         return failed(QStringLiteral("dem Lesezeichen fehlen Protocol oder Hostname"));
     // Only the port may be a number; a name that is one is no bookmark Cyberduck wrote.
-    for (const char *text : {"Hostname", "Protocol", "Nickname", "Path"}) {
+    for (const char *text : {"Hostname", "Protocol", "Nickname", "Path", "Username"}) {
         const auto value = values.constFind(QLatin1String(text));
         if (value != values.cend() && !value->isString)
             return failedAt(value->line, QStringLiteral("%1 ist keine Zeichenkette").arg(QLatin1String(text)));
@@ -73,7 +74,12 @@ ReadResult ReadCyberduck(const QByteArray &content)
 
     ForeignSite site;
     site.scheme = schemeOf(values.value(QStringLiteral("Protocol")).text);
-    site.host = HostWithoutCredentials(values.value(QStringLiteral("Hostname")).text);
+    site.host = values.value(QStringLiteral("Hostname")).text;
+    // Cyberduck writes "anonymous" for a bookmark without sign-in.
+    site.user = values.value(QStringLiteral("Username")).text;
+    if (site.user == QLatin1String("anonymous"))
+        site.user.clear();
+    TakeCredentialsFromHost(site);
     site.label = values.value(QStringLiteral("Nickname")).text;
     if (site.label.isEmpty())
         site.label = site.host;

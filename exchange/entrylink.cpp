@@ -48,7 +48,8 @@ QString LinkOfEntry(const QString &server, const QString &startDir)
     return url.toString(QUrl::FullyEncoded);
 }
 
-std::optional<BookEntry> EntryOfLink(const QString &text, const std::vector<WorkerInfo> &workers, QString *reason)
+std::optional<BookEntry> EntryOfLink(const QString &text, const std::vector<WorkerInfo> &workers, QString *reason,
+                                     QString *password)
 {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty() || trimmed.contains(QLatin1Char('\n'))) {
@@ -70,8 +71,10 @@ std::optional<BookEntry> EntryOfLink(const QString &text, const std::vector<Work
                       .arg(Printable(trimmed.left(80)));
         return std::nullopt;
     }
-    // User name and password stay behind: the book never holds credentials.
+    // The user name goes with the address, the password to the caller.
     ForeignSite site;
+    site.user = url.userName(QUrl::FullyDecoded);
+    *password = url.password(QUrl::FullyDecoded);
     site.scheme = url.scheme().toLower();
     site.host = url.host(QUrl::FullyEncoded);
     site.port = url.port(0);

@@ -12,10 +12,11 @@ QString schemeOfProtocol(int protocol)
 {
     switch (protocol) {
     case 0:  // FTP, with TLS if the server offers it
-    case 4:  // FTP with explicit TLS
     case 6:  // plain FTP
         return QStringLiteral("ftp");
-    case 3:
+    case 4:  // FTP with explicit TLS, demanded
+        return QStringLiteral("ftpes");
+    case 3:  // FTP over implicit TLS
         return QStringLiteral("ftps");
     case 1:
         return QStringLiteral("sftp");
@@ -137,9 +138,15 @@ private:
             if (!m_xml.isStartElement())
                 continue;
             const QString element = m_xml.name().toString();
+            const bool base64 = m_xml.attributes().value("encoding"_L1) == "base64"_L1;
             const QString text = elementText();
             if (element == QLatin1String("Host")) {
-                site.host = HostWithoutCredentials(text);
+                site.host = text;
+            } else if (element == QLatin1String("User")) {
+                site.user = text;
+            } else if (element == QLatin1String("Pass")) {
+                // FileZilla writes it in base64, which hides nothing.
+                site.password = base64 ? QString::fromUtf8(QByteArray::fromBase64(text.toLatin1())) : text;
             } else if (element == QLatin1String("Port")) {
                 bool ok = false;
                 site.port = text.trimmed().toInt(&ok);
@@ -161,6 +168,7 @@ private:
         }
         site.label = name.isEmpty() ? strayName.trimmed() : name;
         site.scheme = schemeOfProtocol(protocol);
+        TakeCredentialsFromHost(site);
         if (site.port == StandardPort(site.scheme))
             site.port = 0;
         if (++m_siteCount > kMostSites)

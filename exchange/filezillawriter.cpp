@@ -104,7 +104,7 @@ bool addressKept(const QString &server, const std::optional<PlainAddress> &plain
         const qsizetype path = server.indexOf(u'/', server.indexOf(QLatin1String("://")) + 3);
         return path < 0 || QStringView(server).mid(path) == u"/";
     }
-    return url.userInfo().isEmpty() && (url.path().isEmpty() || url.path() == QLatin1String("/")) && !url.hasQuery()
+    return url.password().isEmpty() && (url.path().isEmpty() || url.path() == QLatin1String("/")) && !url.hasQuery()
            && !url.hasFragment();
 }
 
@@ -146,7 +146,10 @@ void CFileZillaWriter::Add(const BookEntry &entry)
     const QUrl url = plain ? QUrl() : QUrl(entry.server, QUrl::StrictMode);
     const QString scheme = plain ? plain->scheme : url.scheme().toLower();
     const QString host = plain ? plain->host.toString() : url.host();
+    const QString user = plain ? QString() : url.userName(QUrl::FullyDecoded);
     const int protocol = scheme == QLatin1String("ftp")     ? 0
+                         : scheme == QLatin1String("ftps")  ? 3
+                         : scheme == QLatin1String("ftpes") ? 4
                          : scheme == QLatin1String("sftp")  ? 1
                          : scheme == QLatin1String("http")  ? 2
                          : scheme == QLatin1String("https") ? 5
@@ -189,7 +192,8 @@ void CFileZillaWriter::Add(const BookEntry &entry)
     const QStringView name = folders.isEmpty() ? QStringView(label) : QStringView(label).mid(label.lastIndexOf(u'/') + 1);
     const qsizetype indent = 1 + 4 * (m_depth + 1);
     const qsizetype at = m_out->size();
-    m_out->resize(at + kMostBytesPerUnit * (host.size() + name.size() + remoteDir.size()) + 8 * indent + 256);
+    m_out->resize(at + kMostBytesPerUnit * (host.size() + user.size() + name.size() + remoteDir.size()) + 9 * indent
+                  + 256);
     char *cursor = m_out->data() + at;
     const auto element = [&cursor, indent](QLatin1StringView tag, auto text) {
         *cursor++ = '\n';
@@ -212,8 +216,11 @@ void CFileZillaWriter::Add(const BookEntry &entry)
     element("Port"_L1, QLatin1StringView(number, std::to_chars(number, number + sizeof number, port).ptr));
     element("Protocol"_L1, QLatin1StringView(number, std::to_chars(number, number + sizeof number, protocol).ptr));
     element("Type"_L1, "0"_L1);
-    // Interactive: FileZilla asks for user and password, which the book never keeps.
-    element("Logontype"_L1, "3"_L1);
+    // FileZilla asks for what the book does not hold: the password ("Ask"),
+    // or user and password ("Interactive").
+    if (!user.isEmpty())
+        element("User"_L1, QStringView(user));
+    element("Logontype"_L1, user.isEmpty() ? "3"_L1 : "2"_L1);
     element("Name"_L1, name);
     element("RemoteDir"_L1, QStringView(remoteDir));
     *cursor++ = '\n';
@@ -230,8 +237,8 @@ QStringList CFileZillaWriter::Changed() const
         return m_changed;
     return m_changed
            + QStringList{QStringLiteral("%1 Einträge hält FileZilla nicht genau so, wie das Serverbook sie hat: zurück "
-                                        "kommen nur Protokoll, Server, Port und ein absolutes Startverzeichnis, kein Pfad "
-                                        "und kein Benutzer in der Adresse (%2%3)")
+                                        "kommen nur Protokoll, Server, Port, Benutzer und ein absolutes Startverzeichnis, "
+                                        "kein Pfad in der Adresse (%2%3)")
                              .arg(m_notKept)
                              .arg(m_notKeptNamed.join(QStringLiteral(", ")), m_notKept > kNotKeptNamed ? QStringLiteral(", …") : QString())};
 }

@@ -10,7 +10,7 @@ int StandardPort(const QString &scheme)
     static const struct {
         const char *scheme;
         int port;
-    } ports[] = {{"ftp", 21}, {"ftps", 990}, {"sftp", 22}, {"scp", 22}, {"http", 80},
+    } ports[] = {{"ftp", 21}, {"ftpes", 21}, {"ftps", 990}, {"sftp", 22}, {"scp", 22}, {"http", 80},
                  {"https", 443}, {"dav", 80}, {"davs", 443}, {"s3", 443}};
     for (const auto &known : ports) {
         if (scheme == QLatin1String(known.scheme))
@@ -19,10 +19,19 @@ int StandardPort(const QString &scheme)
     return 0;
 }
 
-QString HostWithoutCredentials(const QString &host)
+void TakeCredentialsFromHost(ForeignSite &site)
 {
-    const QString trimmed = host.trimmed();
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('@')) + 1);
+    const QString trimmed = site.host.trimmed();
+    const qsizetype at = trimmed.lastIndexOf(QLatin1Char('@'));
+    site.host = trimmed.mid(at + 1);
+    if (at < 0)
+        return;
+    const QStringView userInfo = QStringView(trimmed).first(at);
+    const qsizetype colon = userInfo.indexOf(QLatin1Char(':'));
+    if (site.user.isEmpty())
+        site.user = userInfo.first(colon < 0 ? at : colon).toString();
+    if (site.password.isEmpty() && colon >= 0)
+        site.password = userInfo.sliced(colon + 1).toString();
 }
 
 QString LabelWithoutCredentials(const QString &label, const QString &host)

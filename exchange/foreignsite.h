@@ -6,11 +6,11 @@
 #include <vector>
 
 // A saved site as another client keeps it, read from that client's file.
-// Credentials are never part of it.
 struct ForeignSite {
     // The site's name with its folders before it, joined by "/".
     QString label;
-    // ftp, ftps (implicit TLS), sftp, scp, http, https, dav, davs, s3, or a
+    // ftp, ftps (FTP over implicit TLS), ftpes (FTP with explicit TLS, the
+    // client must demand it), sftp, scp, http, https, dav, davs, s3, or a
     // name for a protocol the book has no use for.
     QString scheme;
     QString host;
@@ -18,6 +18,10 @@ struct ForeignSite {
     int port = 0;
     // The remote start directory, decoded; empty when the site has none.
     QString remoteDir;
+    // The user name, which the entry's address keeps, and the password,
+    // which never reaches the book (only the keyring, when asked).
+    QString user;
+    QString password;
 };
 
 // An entry of the server book as the exchange formats see it.
@@ -70,8 +74,9 @@ std::optional<PlainAddress> ParsePlainAddress(QStringView address);
 // a converter.
 void AppendUtf8(QByteArray &out, QStringView text);
 
-// A host as another client stored it, without "user:password@" before it.
-QString HostWithoutCredentials(const QString &host);
+// Moves "user:password@" written before a site's host into its user and
+// password, unless the site names them apart.
+void TakeCredentialsFromHost(ForeignSite &site);
 // A site's label without a user name: "user@host" as the last part of a
 // label (WinSCP names its sessions so) becomes "host".
 QString LabelWithoutCredentials(const QString &label, const QString &host);

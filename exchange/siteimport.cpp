@@ -1,5 +1,6 @@
 #include "siteimport.h"
 
+#include "addresscredentials.h"
 #include "cserverbookstore.h"
 #include "cyberduckformat.h"
 #include "filezillaformat.h"
@@ -37,8 +38,10 @@ struct BookProtocol {
 
 std::optional<BookProtocol> bookProtocolOf(const QString &scheme)
 {
-    if (scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps"))
-        return BookProtocol{QStringLiteral("ftp"), Service::Ftp};
+    // FTP keeps the encryption a site demands: over implicit TLS (ftps) or
+    // with explicit TLS (ftpes), which a worker follows from the address.
+    if (scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps") || scheme == QLatin1String("ftpes"))
+        return BookProtocol{scheme, Service::Ftp};
     if (scheme == QLatin1String("http") || scheme == QLatin1String("dav"))
         return BookProtocol{QStringLiteral("http"), Service::Http};
     if (scheme == QLatin1String("https") || scheme == QLatin1String("davs"))
@@ -219,8 +222,7 @@ std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<
         *reason = QStringLiteral("%1 hat keine Adresse im Serverbook").arg(site.scheme);
         return std::nullopt;
     }
-    // Credentials stay behind, also when the host name carries them.
-    const QString host = HostWithoutCredentials(site.host);
+    const QString &host = site.host;
     const int port = site.port ? site.port : StandardPort(site.scheme);
     const int shownPort = port != StandardPort(protocol->scheme) ? port : 0;
     QString server;
@@ -247,7 +249,8 @@ std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<
 
     BookEntry entry;
     entry.label = site.label.isEmpty() ? host : site.label;
-    entry.server = server;
+    // The user name goes with the address; the password never does.
+    entry.server = site.user.isEmpty() ? server : WithUser(server, site.user);
     entry.startDir = site.remoteDir.isEmpty() ? QStringLiteral("/") : site.remoteDir;
     entry.pluginFile = WorkerFor(protocol->service, workers);
     if (entry.pluginFile.isEmpty() && !keepUnmatched) {
@@ -330,6 +333,7 @@ ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerIn
         taken.label = LabelWithoutCredentials(taken.label, taken.host);
         ImportItem &item = plan.items.emplace_back();
         item.entry.label = taken.label;
+        item.password = std::move(taken.password);
         if (std::optional<BookEntry> entry = EntryOfSite(taken, workers, keepUnmatched, &item.reason)) {
             item.entry = std::move(*entry);
             const qsizetype before = seen.size();

@@ -24,6 +24,9 @@ struct ImportItem {
     BookEntry entry;
     bool imported = false;
     QString reason;
+    // The site's password: for the keyring when the user asks, never for
+    // the book.
+    QString password;
 };
 
 struct ImportPlan {
@@ -40,7 +43,8 @@ struct ImportPlan {
 QString WorkerFor(int service, const std::vector<WorkerInfo> &workers);
 
 // The entry a site becomes, with the first worker that serves its protocol
-// (none with keepUnmatched, when no worker does), and without credentials;
+// (none with keepUnmatched, when no worker does), its user name in the
+// address and never its password;
 // none, with the reason, when it cannot become one.
 std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<WorkerInfo> &workers,
                                      bool keepUnmatched, QString *reason);
@@ -58,7 +62,7 @@ ReadResult ReadSites(const QStringList &paths, const ReadProgress &progress = {}
 // What importing sites into a book holding book would do: each site becomes
 // an entry with a worker that serves its protocol, or is skipped with its
 // reason (no such worker unless keepUnmatched, a duplicate, a text too long,
-// a protocol with no address). Credentials are never imported.
+// a protocol with no address). Passwords stay in the items, out of the rows.
 ImportPlan PlanImport(std::vector<ForeignSite> sites, const std::vector<WorkerInfo> &workers,
                       const std::vector<BookEntry> &book, bool keepUnmatched);
 // The same for the sites of paths, read first.

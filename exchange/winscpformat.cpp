@@ -72,8 +72,8 @@ QString schemeOf(int fsProtocol, int ftps)
     case 1:
     case 2:
         return QStringLiteral("sftp");
-    case 5:
-        return ftps == 1 ? QStringLiteral("ftps") : QStringLiteral("ftp");
+    case 5:  // FTP: Ftps=1 implicit TLS, 2 and 3 explicit TLS
+        return ftps == 1 ? QStringLiteral("ftps") : ftps >= 2 ? QStringLiteral("ftpes") : QStringLiteral("ftp");
     case 6:
         return ftps != 0 ? QStringLiteral("davs") : QStringLiteral("dav");
     case 7:
@@ -88,7 +88,7 @@ QString schemeOf(int fsProtocol, int ftps)
 struct Session {
     QString name;
     qsizetype line = 0;
-    QString fsProtocol, ftps, port, host, remoteDir;
+    QString fsProtocol, ftps, port, host, user, remoteDir;
 
     QString *valueOf(QByteArrayView key)
     {
@@ -96,7 +96,7 @@ struct Session {
             QByteArrayView key;
             QString Session::*value;
         } kept[] = {{"HostName", &Session::host}, {"PortNumber", &Session::port},
-                    {"FSProtocol", &Session::fsProtocol}, {"Ftps", &Session::ftps},
+                    {"FSProtocol", &Session::fsProtocol}, {"Ftps", &Session::ftps}, {"UserName", &Session::user},
                     {"RemoteDirectory", &Session::remoteDir}};
         for (const auto &[name, value] : kept) {
             if (key == name)
@@ -119,7 +119,11 @@ QString siteOf(const Session &session, std::vector<ForeignSite> *sites)
         return QStringLiteral("Zeile %1: Sitzung \"%2\" hat eine ungültige Zahl").arg(session.line).arg(Printable(session.name));
     site.label = session.name;
     site.scheme = schemeOf(fsProtocol, ftps);
-    site.host = HostWithoutCredentials(session.host);
+    site.host = session.host;
+    // WinSCP's own Password= is obfuscated with a key of its own; only a
+    // user name is taken.
+    site.user = session.user;
+    TakeCredentialsFromHost(site);
     site.remoteDir = session.remoteDir;
     if (site.port == StandardPort(site.scheme))
         site.port = 0;

@@ -1,5 +1,7 @@
 #include "cserverbookstore.h"
 
+#include "addresscredentials.h"
+
 #include "cbookbackups.h"
 #include "writetransaction.h"
 
@@ -211,6 +213,15 @@ void CServerBookStore::AppendChosen(const std::function<std::vector<Row>()> &cho
     m_rowLoaded = false;
 }
 
+// No password is ever written into the book, whoever asks: the callers take
+// it out of the address and into the desktop's keyring first.
+void CServerBookStore::refusePassword(const QString &server) const
+{
+    if (CredentialsIn(server).hasPassword)
+        throw StoreError(File(), QStringLiteral("Die Adresse enthält ein Passwort; Passwörter werden nicht im Serverbook "
+                                                "gespeichert, sondern im Schlüsselbund der Arbeitsumgebung."));
+}
+
 // Each row is first stored empty and then filled, as other programs on the
 // same file expect; the caller's transaction keeps an empty row from staying.
 // The two statements are prepared once for all rows. Returns the last rowid.
@@ -219,6 +230,8 @@ qint64 CServerBookStore::appendRows(const std::vector<Row> &rows)
     SqliteStatement insert = connection().Prepare(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(kTable).toUtf8());
     SqliteStatement fill =
         connection().Prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(kTable, kSetFields).toUtf8());
+    for (const Row &texts : rows)
+        refusePassword(texts[1]);
     qint64 rowid = -1;
     for (const Row &texts : rows) {
         insert.Run();
@@ -244,8 +257,40 @@ bool CServerBookStore::DeleteRow(const RowSnapshot &row)
 bool CServerBookStore::UpdateRow(const RowSnapshot &row, const QString &label, const QString &server,
                                  const QString &startDir, const QString &pluginFile)
 {
+    refusePassword(server);
     return changeRow(QStringLiteral("UPDATE %1 SET %2").arg(kTable, kSetFields), {label, server, startDir, pluginFile},
                      row);
+}
+
+bool CServerBookStore::UpdateServer(const RowSnapshot &row, const QString &server)
+{
+    refusePassword(server);
+    return changeRow(QStringLiteral("UPDATE %1 SET Servername = ?").arg(kTable), {server}, row);
+}
+
+int CServerBookStore::ChangeServers(const std::function<std::optional<QString>(const QString &server)> &change)
+{
+    WriteTransaction transaction(m_book, *m_backups);
+    std::vector<std::pair<qint64, QString>> changed;
+    SqliteStatement read = connection().Prepare(QStringLiteral("SELECT rowid, Servername FROM %1").arg(kTable).toUtf8());
+    while (read.Step()) {
+        if (std::optional<QString> server = change(read.Text(1))) {
+            refusePassword(*server);
+            changed.emplace_back(read.Int64(0), std::move(*server));
+        }
+    }
+    SqliteStatement write =
+        connection().Prepare(QStringLiteral("UPDATE %1 SET Servername = ? WHERE rowid = ?").arg(kTable).toUtf8());
+    for (const auto &[rowid, server] : changed) {
+        write.Bind(1, server);
+        write.Bind(2, rowid);
+        write.Run();
+        write.Reset();
+    }
+    transaction.Commit();
+    ++m_generation;
+    m_rowLoaded = false;
+    return int(changed.size());
 }
 
 bool CServerBookStore::DeleteCurrent()

@@ -109,6 +109,11 @@ public:
     bool UpdateRow(const RowSnapshot &row, const QString &label, const QString &server, const QString &startDir,
                    const QString &pluginFile);
     // The same for the current row, as it was read last.
+    // Changes only the row's address, guarded as UpdateRow is.
+    bool UpdateServer(const RowSnapshot &row, const QString &server);
+    // Gives every row's address to change and stores what it returns, in one
+    // change (one backup first); the number of rows changed.
+    int ChangeServers(const std::function<std::optional<QString>(const QString &server)> &change);
     bool DeleteCurrent();
     bool UpdateCurrent(const QString &label, const QString &server, const QString &startDir,
                        const QString &pluginFile);
@@ -209,6 +214,7 @@ private:
 
     template<typename PerRow>
     void list(const char *columns, PerRow &&perRow);
+    void refusePassword(const QString &server) const;
     qint64 appendRows(const std::vector<Row> &rows);
     bool changeRow(const QString &statement, const QStringList &values, const RowSnapshot &row);
     bool ensureRows();

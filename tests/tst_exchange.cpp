@@ -35,7 +35,10 @@ QStringList describe(const ReadResult &result)
 {
     QStringList sites;
     for (const ForeignSite &site : result.sites)
-        sites << QStringLiteral("%1|%2|%3|%4|%5").arg(site.label, site.scheme, site.host).arg(site.port).arg(site.remoteDir);
+        sites << QStringLiteral("%1|%2|%3|%4|%5|%6%7")
+                     .arg(site.label, site.scheme, site.host)
+                     .arg(site.port)
+                     .arg(site.remoteDir, site.user, site.password.isEmpty() ? "" : ":" + site.password);
     return sites;
 }
 
@@ -68,7 +71,7 @@ private slots:
     void largeListsAreReadWhole_data();
     void largeListsAreReadWhole();
     void jsonIsWhatQtWrites();
-    void credentialsNeverReachTheBook();
+    void userNamesComeAlongPasswordsStayOut();
     void malformedInputIsRefused_data();
     void malformedInputIsRefused();
     void mapsSitesToEntries();
@@ -89,18 +92,18 @@ void tst_Exchange::readsFileZilla()
     const ReadResult read = ReadFileZilla(fixture("sitemanager.xml"));
     QVERIFY2(read.ok(), qPrintable(read.error));
     QCOMPARE(describe(read), QStringList({
-        "Vereinsseite|ftp|ftp.verein.example|0|/html/verein",
-        "Kunden/Bäckerei/Bäckerei Müller|ftp|ftp.baeckerei-mueller.example|2121|/public html/neu",
-        "Kunden/Implizit|ftps|secure.example|0|/",
-        "Kunden/Explizit|ftp|explicit.example|0|",
-        "Nur SFTP|sftp|sftp.example|0|",
-        "Web|http|www.example|0|",
-        "Web sicher|https|www.example|8443|C:\\windows\\path",
-        "Eimer|s3|bucket.example|0|",
-        "DAV sicher|davs|dav.example|0|",
-        "DAV|dav|dav.example|0|",
-        "Wolke|FileZilla-Protokoll 14|drive.example|443|",
-        "Alte Form|ftp|old.example|0|/a b/c",
+        "Vereinsseite|ftp|ftp.verein.example|0|/html/verein|kassenwart:geheim",  // base64 decoded
+        "Kunden/Bäckerei/Bäckerei Müller|ftp|ftp.baeckerei-mueller.example|2121|/public html/neu|",
+        "Kunden/Implizit|ftps|secure.example|0|/|",
+        "Kunden/Explizit|ftpes|explicit.example|0||",  // TLS demanded: kept
+        "Nur SFTP|sftp|sftp.example|0||",
+        "Web|http|www.example|0||",
+        "Web sicher|https|www.example|8443|C:\\windows\\path|",
+        "Eimer|s3|bucket.example|0||",
+        "DAV sicher|davs|dav.example|0||",
+        "DAV|dav|dav.example|0||",
+        "Wolke|FileZilla-Protokoll 14|drive.example|443||",
+        "Alte Form|ftp|old.example|0|/a b/c|",
     }));
 }
 
@@ -137,29 +140,30 @@ void tst_Exchange::readsWinScp()
     // No "Default Settings"; UTF-8 behind a BOM and Windows-1252 names; keys
     // left out mean SFTP and the standard port; %XX in values.
     QCOMPARE(describe(read), QStringList({
-        "Kunden/Bäckerei Müller|ftp|ftp.baeckerei.example|2121|/public html/neu",
-        "Übungsserver|ftp|uebung.example|0|",
-        "Standard SFTP|sftp|sftp.example|0|",
-        "SCP|scp|scp.example|0|",
-        "Implizit|ftps|secure.example|0|",
-        "Explizit|ftp|explicit.example|0|",
-        "DAV|dav|dav.example|0|/dav",
-        "DAV sicher|davs|dav.example|8443|",
-        "Eimer|s3|s3.example|0|",
+        "Kunden/Bäckerei Müller|ftp|ftp.baeckerei.example|2121|/public html/neu|meister",  // its Password= is not read
+        "Übungsserver|ftp|uebung.example|0||",
+        "Standard SFTP|sftp|sftp.example|0||",
+        "SCP|scp|scp.example|0||",
+        "Implizit|ftps|secure.example|0||",
+        "Explizit|ftpes|explicit.example|0||",
+        "DAV|dav|dav.example|0|/dav|",
+        "DAV sicher|davs|dav.example|8443||",
+        "Eimer|s3|s3.example|0||",
     }));
 }
 
 void tst_Exchange::readsCyberduckFilesAndFolders()
 {
     const ReadResult one = ReadCyberduck(fixture("duck/a-ftp.duck"));
-    QCOMPARE(describe(one), QStringList{"Grüne Seite|ftp|ftp.gruen.example|0|/htdocs"});
+    // Cyberduck's "anonymous" is no user name.
+    QCOMPARE(describe(one), QStringList{"Grüne Seite|ftp|ftp.gruen.example|0|/htdocs|"});
     // A folder is every .duck file in it, by name; other files are passed over.
     const ReadResult folder = ReadSitesFrom(kFixtures + "/duck");
     QVERIFY2(folder.ok(), qPrintable(folder.error));
-    QCOMPARE(describe(folder), QStringList({"Grüne Seite|ftp|ftp.gruen.example|0|/htdocs",
-                                            "Kalender|davs|cal.example|0|",
-                                            "Shell|sftp|shell.example|2222|/home/ich",
-                                            "tls.example|ftp|tls.example|0|/"}));
+    QCOMPARE(describe(folder), QStringList({"Grüne Seite|ftp|ftp.gruen.example|0|/htdocs|",
+                                            "Kalender|davs|cal.example|0||",
+                                            "Shell|sftp|shell.example|2222|/home/ich|",
+                                            "tls.example|ftpes|tls.example|0|/|jörg@firma"}));
 }
 
 void tst_Exchange::brokenFilesNameFileAndLine_data()
@@ -350,7 +354,9 @@ void tst_Exchange::jsonIsWhatQtWrites()
     }
 }
 
-void tst_Exchange::credentialsNeverReachTheBook()
+// User names come along from every format, from their own field or written
+// before the host; passwords stay in the plan's items, out of the rows.
+void tst_Exchange::userNamesComeAlongPasswordsStayOut()
 {
     QTemporaryDir dir;
     const QStringList files = {
@@ -358,14 +364,20 @@ void tst_Exchange::credentialsNeverReachTheBook()
                                          "<key>Hostname</key><string>user:secret@a.example</string>")),
         writeFile(dir, "WinSCP.ini", "[Sessions\\martin@w.example]\nHostName=martin:secret@w.example\nFSProtocol=5\n"),
         writeFile(dir, "sitemanager.xml", "<FileZilla3><Servers><Server><Host>u:secret@f.example</Host>"
-                                          "<Protocol>0</Protocol><Name>ich@f.example</Name></Server></Servers></FileZilla3>"),
+                                          "<Protocol>0</Protocol><Name>ich@f.example</Name></Server>"
+                                          "<Server><Host>g.example</Host><Protocol>4</Protocol><User>Jörg Ü@x</User>"
+                                          "<Pass>secret</Pass></Server></Servers></FileZilla3>"),
     };
     const ImportPlan plan = PlanImport(files, kWorkers, {}, false);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QStringList entries;
     for (const ImportItem &item : plan.items)
-        entries << item.entry.label + '|' + item.entry.server;
-    QCOMPARE(entries, QStringList({"a.example|ftp://a.example/", "w.example|ftp://w.example/", "f.example|ftp://f.example/"}));
+        entries << item.entry.label + '|' + item.entry.server + '|' + item.password;
+    QCOMPARE(entries, QStringList({"a.example|ftp://user@a.example/|secret", "w.example|ftp://martin@w.example/|secret",
+                                   "f.example|ftp://u@f.example/|secret",
+                                   "g.example|ftpes://J%C3%B6rg%20%C3%9C%40x@g.example/|secret"}));
+    for (const auto &row : plan.rows())
+        QVERIFY(!QStringList(row.cbegin(), row.cend()).join(' ').contains("secret"));
 }
 
 void tst_Exchange::malformedInputIsRefused_data()
@@ -429,7 +441,7 @@ void tst_Exchange::mapsSitesToEntries()
 {
     // "Web" is in the book with another worker: no duplicate, since that
     // worker would upload elsewhere.
-    const std::vector<BookEntry> book = {{0, "Vereinsseite", "ftp://ftp.verein.example/", "/html/verein/", "FtpWorker.so"},
+    const std::vector<BookEntry> book = {{0, "Vereinsseite", "ftp://kassenwart@ftp.verein.example/", "/html/verein/", "FtpWorker.so"},
                                          {1, "Web", "http://www.example/", "/", "HttpsWorker.so"}};
     const ImportPlan plan = PlanImport({kFixtures + "/sitemanager.xml"}, kWorkers, book, false);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
@@ -441,8 +453,8 @@ void tst_Exchange::mapsSitesToEntries()
     QCOMPARE(outcome, QStringList({
         "Vereinsseite: schon im Serverbook",  // a closing "/" makes no other directory
         "Kunden/Bäckerei/Bäckerei Müller -> ftp://ftp.baeckerei-mueller.example:2121/ /public html/neu FtpWorker.so",
-        "Kunden/Implizit -> ftp://secure.example:990/ / FtpWorker.so",
-        "Kunden/Explizit -> ftp://explicit.example/ / FtpWorker.so",
+        "Kunden/Implizit -> ftps://secure.example/ / FtpWorker.so",
+        "Kunden/Explizit -> ftpes://explicit.example/ / FtpWorker.so",
         "Nur SFTP: kein geladener Publishing-Worker für sftp",
         "Web -> http://www.example/ / HttpWorker.so",
         "Web sicher -> https://www.example:8443/ C:\\windows\\path HttpsWorker.so",
@@ -453,7 +465,7 @@ void tst_Exchange::mapsSitesToEntries()
         "Alte Form -> ftp://old.example/ /a b/c FtpWorker.so",
     }));
 
-    // Kept without a worker on request; a user name in the host never comes along.
+    // Kept without a worker on request; a user name in the host comes along, its password does not.
     const QByteArray withUser = "[Sessions\\Mit%20Konto]\nHostName=ich:geheim@sftp.example\n";
     QTemporaryDir dir;
     QFile ini(dir.filePath("WinSCP.ini"));
@@ -462,7 +474,7 @@ void tst_Exchange::mapsSitesToEntries()
     ini.close();
     const ImportPlan kept = PlanImport({ini.fileName()}, kWorkers, {}, true);
     QCOMPARE(kept.items.size(), size_t(1));
-    QCOMPARE(kept.items[0].entry.server, QStringLiteral("sftp://sftp.example/"));
+    QCOMPARE(kept.items[0].entry.server, QStringLiteral("sftp://ich@sftp.example/"));
     QCOMPARE(kept.items[0].entry.pluginFile, QString());
     QVERIFY(kept.items[0].imported);
 }
@@ -530,6 +542,10 @@ void tst_Exchange::exportForFileZillaReadsBackTheSameBook()
         {9, "M\uFFFDller", "ftp://mueller2.example/", "/", "FtpWorker.so"},
         // Characters of two, three and four bytes in UTF-8, and what XML escapes.
         {10, "Caf\u00E9 \u20AC/\U0001F600 <&\">", "http://zeichen.example/", "/\u20AC/\U0001F600", "HttpWorker.so"},
+        // User names, also those that need escaping, and the TLS a site demands.
+        {11, "Mit Benutzer", "ftp://hans@benutzer.example/", "/", "FtpWorker.so"},
+        {12, "Implizit", "ftps://j%C3%B6rg%40firma%3A%20x@implizit.example/", "/", "FtpWorker.so"},
+        {13, "Explizit", "ftpes://anna@explizit.example:2121/", "/www", "FtpWorker.so"},
     };
     int leftOut = 0;
     QStringList changed;
@@ -544,6 +560,7 @@ void tst_Exchange::exportForFileZillaReadsBackTheSameBook()
     QVERIFY2(unreadable[0].startsWith("Eintrag 9 "), qPrintable(unreadable[0]));
     QVERIFY(xml.contains("<FileZilla3 version=\"3.30.0\">"));
     QVERIFY(!xml.contains("Pass"));
+    QVERIFY(xml.contains("<User>jörg@firma: x</User>"));
     QTemporaryDir dir;
     QFile file(dir.filePath("sitemanager.xml"));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -611,7 +628,7 @@ void tst_Exchange::fileZillaFileIsWrittenAsBefore()
         const QString deep = QString("a/").repeated(depth) + "Tief";
         const ReadResult back = ReadFileZilla(WriteFileZilla({{0, deep, "ftp://tief.example/", "/", ""}}, nullptr, nullptr));
         QVERIFY2(back.ok(), qPrintable(back.error));
-        QCOMPARE(describe(back), QStringList{deep + "|ftp|tief.example|0|/"});
+        QCOMPARE(describe(back), QStringList{deep + "|ftp|tief.example|0|/|"});
     }
 }
 
@@ -655,7 +672,7 @@ void tst_Exchange::plainAddressesReadAsQUrlReadsThem()
         const bool valid = expected.isValid() && !expected.host().isEmpty() && hostName.size() <= 128
                            && expected.toString(QUrl::FullyEncoded).size() <= 128;
         QString reason;
-        const std::optional<BookEntry> entry = EntryOfSite({"", "ftp", hostName, port, ""}, kWorkers, true, &reason);
+        const std::optional<BookEntry> entry = EntryOfSite({"", "ftp", hostName, port, "", "", ""}, kWorkers, true, &reason);
         QVERIFY2(entry.has_value() == valid, qPrintable(hostName + ": " + reason));
         if (entry)
             QCOMPARE(entry->server, expected.toString(QUrl::FullyEncoded));
