@@ -55,6 +55,8 @@ void tst_ParseUrl::parse_data()
     QTest::newRow("absolute") << "/srv/www" << true << Service::File << "" << "/srv/www" << 0;
     QTest::newRow("root") << "/" << true << Service::File << "" << "/" << 0;
 #endif
+    QTest::newRow("ftp over implicit tls") << "ftps://hans@tls.example/" << true << Service::Ftp << "tls.example" << "/" << 990;
+    QTest::newRow("ftp with explicit tls") << "FTPES://tls.example:2121/a" << true << Service::Ftp << "tls.example" << "/a" << 2121;
     QTest::newRow("file url") << "file:///srv/www" << true << Service::File << "" << "/srv/www" << 0;
     QTest::newRow("file host") << "file://nas/share" << true << Service::File << "nas" << "/share" << 0;
     // odd and hostile

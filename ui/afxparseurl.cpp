@@ -13,6 +13,8 @@ struct Scheme {
 
 constexpr Scheme kSchemes[] = {
     {"ftp", Service::Ftp, 21, true},          {"gopher", Service::Gopher, 70, true},
+    // FTP over implicit TLS, and with explicit TLS demanded: FTP to a worker.
+    {"ftps", Service::Ftp, 990, true},        {"ftpes", Service::Ftp, 21, true},
     {"http", Service::Http, 80, true},        {"https", Service::Https, 443, true},
     {"file", Service::File, 0, false},        {"mailto", Service::Mailto, 0, false},
     {"mid", Service::Mid, 0, false},          {"cid", Service::Cid, 0, false},

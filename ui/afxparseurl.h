@@ -6,7 +6,8 @@
 
 // Splits an address into its service (protocol), server, object (the path
 // part, beginning with "/") and port. Recognises the schemes of the known
-// services (ftp, gopher, http, https, file, mailto, news, nntp, telnet, wais,
+// services (ftp, ftps and ftpes for FTP with TLS, gopher, http, https, file,
+// mailto, news, nntp, telnet, wais,
 // ...) in any case, and bare local paths as the file service: drive-letter
 // paths, UNC paths and, outside Windows, absolute paths.
 //
