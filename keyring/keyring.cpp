@@ -122,6 +122,28 @@ KeyringAnswer failed(const GError *error, const TimedStep &step)
                            .arg(QString::fromUtf8(error ? error->message : "ohne Grund")));
 }
 
+// The file manager's network-password schema, found also on items that
+// other tools stored with its attributes but without its name.
+const SecretSchema *foundSchema()
+{
+    static const SecretSchema schema = {
+        "org.gnome.keyring.NetworkPassword",
+        SECRET_SCHEMA_DONT_MATCH_NAME,
+        {
+            {"user", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"domain", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"object", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"protocol", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"port", SECRET_SCHEMA_ATTRIBUTE_INTEGER},
+            {"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"authtype", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+        },
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    };
+    return &schema;
+}
+
 TablePtr attributesOf(const SignInKey &key)
 {
     TablePtr attributes(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free));
@@ -201,7 +223,7 @@ KeyringAnswer Keyring::Lookup(const SignInKey &key, const KeyringCancel *cancel)
         return reached.problem;
     TimedStep step(kAnswerTime, cancel);
     GError *rawError = nullptr;
-    const ValuePtr value(secret_service_lookup_sync(reached.service.get(), SECRET_SCHEMA_COMPAT_NETWORK,
+    const ValuePtr value(secret_service_lookup_sync(reached.service.get(), foundSchema(),
                                                     attributesOf(key).get(), step.cancellable(), &rawError));
     const ErrorPtr error(rawError);
     if (error)
@@ -243,7 +265,7 @@ KeyringAnswer Keyring::Clear(const SignInKey &key, const KeyringCancel *cancel)
         return reached.problem;
     TimedStep step(kAnswerTime, cancel);
     GError *rawError = nullptr;
-    secret_service_clear_sync(reached.service.get(), SECRET_SCHEMA_COMPAT_NETWORK, attributesOf(key).get(),
+    secret_service_clear_sync(reached.service.get(), foundSchema(), attributesOf(key).get(),
                               step.cancellable(), &rawError);
     const ErrorPtr error(rawError);
     if (error)

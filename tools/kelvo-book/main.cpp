@@ -10,6 +10,7 @@
 #include "cserverbookstore.h"
 #include "storeerror.h"
 
+#include "passwords.h"
 #include "pluginfolders.h"
 #include "progress.h"
 #include "toolsupport.h"
@@ -39,8 +40,10 @@ const char *const kUsageText =
     "                  [--startdir TEXT] [--pluginfile TEXT] [--expect-label TEXT]\n"
     "       kelvo-book [--plugin-dir DIR] backups\n"
     "       kelvo-book [--plugin-dir DIR] restore [--dry-run] NAME\n"
-    "       kelvo-book [--plugin-dir DIR] import [--dry-run] [--keep-unmatched] [--json] FILE...\n"
+    "       kelvo-book [--plugin-dir DIR] import [--dry-run] [--keep-unmatched] [--passwords] [--json] FILE...\n"
     "       kelvo-book [--plugin-dir DIR] export --format filezilla|json|csv [FILE]\n"
+    "       kelvo-book [--plugin-dir DIR] password set|clear ORDINAL\n"
+    "       kelvo-book [--plugin-dir DIR] password list|move\n"
     "\n"
     "list prints one line per entry: ordinal, label, server, start directory and\n"
     "plug-in file, separated by tabs. In the texts a backslash, tab, carriage\n"
@@ -64,10 +67,18 @@ const char *const kUsageText =
     "(.duck files or a folder of them) site lists, recognised by their content,\n"
     "and adds their sites in one step: each gets a loaded publishing worker for\n"
     "its protocol, or is skipped with the reason (--keep-unmatched stores it\n"
-    "without a worker). Credentials are never imported. --dry-run changes nothing;\n"
+    "without a worker). User names come along in the address; passwords never\n"
+    "reach the book: --passwords puts FileZilla's into the desktop's keyring.\n"
+    "--dry-run changes nothing;\n"
     "--json prints each site's outcome as a JSON array instead of lines.\n"
     "On a terminal, list, export and import show their progress on stderr.\n"
-    "export writes the book for FileZilla, as JSON (as list --json) or as CSV.\n";
+    "export writes the book for FileZilla, as JSON (as list --json) or as CSV.\n"
+    "Passwords live in the desktop's keyring (Secret Service), under the user,\n"
+    "server, protocol and port of an entry's address, never in the book. A\n"
+    "password in an address given to add or edit goes there instead. password\n"
+    "set reads one from standard input (without echo on a terminal), clear\n"
+    "removes it, list says for each entry whether one is stored, move takes\n"
+    "passwords that older versions left in addresses out of the book.\n";
 
 // Wrong usage: says which word was wrong, then how the tool is called.
 int usage(const QString &problem)
@@ -231,9 +242,17 @@ void writeOutcomes(const ImportPlan &plan, bool json)
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
 }
 
-int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths, bool dryRun,
-                bool keepUnmatched, bool json)
+struct ImportOptions {
+    bool dryRun = false;
+    bool keepUnmatched = false;
+    bool passwords = false;
+    bool json = false;
+};
+
+int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths,
+                const ImportOptions &options)
 {
+    const auto [dryRun, keepUnmatched, passwords, json] = options;
     QString why;
     const auto host = CPluginHost::Open(folders.dir, &why, folders.shared);
     if (!host) {
@@ -264,11 +283,11 @@ int importSites(CServerBookStore &store, const PluginFolders &folders, const QSt
     else
         store.AppendChosen(choose);
     writeOutcomes(plan, json);
-    if (json)
-        return 0;
-    out() << plan.importedCount() << " importiert, " << plan.items.size() - size_t(plan.importedCount())
-          << " übersprungen" << (dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
-    return 0;
+    if (!json)
+        out() << plan.importedCount() << " importiert, " << plan.items.size() - size_t(plan.importedCount())
+              << " übersprungen" << (dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
+    flushOutput();
+    return passwords && !dryRun ? KeepImportedPasswords(plan) : TellPasswordsLeft(plan);
 }
 
 int exportBook(CServerBookStore &store, const QString &format, const QString &target)
@@ -335,7 +354,7 @@ int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString
     entry->server = values.value(QStringLiteral("server"), entry->server);
     entry->startDir = values.value(QStringLiteral("startdir"), entry->startDir);
     entry->pluginFile = values.value(QStringLiteral("pluginfile"), entry->pluginFile);
-    if (!textsFit({entry->label, entry->server, entry->startDir, entry->pluginFile}))
+    if (!textsFit({entry->label, entry->server, entry->startDir, entry->pluginFile}) || !PutPasswordAside(entry->server))
         return 1;
     if (!store.UpdateCurrent(entry->label, entry->server, entry->startDir, entry->pluginFile)) {
         reportChangedMeanwhile(ordinal, "geändert");
@@ -455,7 +474,8 @@ const QHash<QString, CommandOptions> &commandOptions()
         {"delete", {{"label"}, {}}},
         {"backups", {}},
         {"restore", {{}, {"dry-run"}}},
-        {"import", {{}, {"dry-run", "keep-unmatched", "json"}}},
+        {"import", {{}, {"dry-run", "keep-unmatched", "passwords", "json"}}},
+        {"password", {}},
         {"export", {{"format"}, {}}},
     };
     return options;
@@ -469,6 +489,9 @@ QString wrongUsage(const QString &command, const CommandArgs &args)
     const bool countFits = command == QLatin1String("add")       ? count == 4
                            : command == QLatin1String("import")  ? count >= 1
                            : command == QLatin1String("export")  ? count <= 1
+                           : command == QLatin1String("password")
+                               ? (QStringList({"list", "move"}).contains(args.positional.value(0)) && count == 1)
+                                     || (QStringList({"set", "clear"}).contains(args.positional.value(0)) && count == 2)
                            : QStringList({"edit", "delete", "restore", "find"}).contains(command) ? count == 1
                                                                                          : count == 0;
     if (!args.wrongWord.isEmpty())
@@ -479,6 +502,8 @@ QString wrongUsage(const QString &command, const CommandArgs &args)
                    : QStringLiteral("%1 braucht andere Argumente.").arg(command);
     if (QStringList({"edit", "delete"}).contains(command) && !ordinalOf(args.positional[0]))
         return QStringLiteral("\"%1\" ist keine Eintragsnummer (0, 1, 2, … wie list sie zeigt).").arg(args.positional[0]);
+    if (command == QLatin1String("password") && count == 2 && !ordinalOf(args.positional[1]))
+        return QStringLiteral("\"%1\" ist keine Eintragsnummer (0, 1, 2, … wie list sie zeigt).").arg(args.positional[1]);
     const QString format = args.values.value(QStringLiteral("format"));
     if (command == QLatin1String("export") && !QStringList({"filezilla", "json", "csv"}).contains(format))
         return format.isEmpty() ? QStringLiteral("export braucht --format filezilla, json oder csv.")
@@ -521,17 +546,26 @@ int run(const PluginFolders &folders, const QStringList &words)
     if (command == QLatin1String("find"))
         return findEntries(store, positional[0], flag("json"));
     if (command == QLatin1String("add")) {
-        if (!textsFit(positional))
+        QString server = positional[1];
+        if (!textsFit(positional) || !PutPasswordAside(server))
             return 1;
-        store.Append(positional[0], positional[1], positional[2], positional[3]);
+        store.Append(positional[0], server, positional[2], positional[3]);
         return 0;
+    }
+    if (command == QLatin1String("password")) {
+        const QString &what = positional[0];
+        return what == QLatin1String("list")  ? ListPasswords(store)
+               : what == QLatin1String("move") ? MovePasswords(store)
+               : what == QLatin1String("set")  ? SetPassword(store, *ordinalOf(positional[1]))
+                                               : ClearPassword(store, *ordinalOf(positional[1]));
     }
     if (command == QLatin1String("edit"))
         return editEntry(store, *ordinalOf(positional[0]), args.values);
     if (command == QLatin1String("delete"))
         return deleteEntry(store, *ordinalOf(positional[0]), optionalValue(args, "label"));
     if (command == QLatin1String("import"))
-        return importSites(store, folders, positional, flag("dry-run"), flag("keep-unmatched"), flag("json"));
+        return importSites(store, folders, positional,
+                           {flag("dry-run"), flag("keep-unmatched"), flag("passwords"), flag("json")});
     return exportBook(store, args.values.value(QStringLiteral("format")), positional.value(0));
 }
 
