@@ -143,9 +143,10 @@ std::shared_ptr<CPluginDLL> CPluginDLL::Load(const QString &path, QString *error
         auto last = resolve<GetLastServerBookEntryExport>(*library, "GetLastServerBookEntry");
         if (!last)
             return missing("GetLastServerBookEntry");
-        auto lastError = resolve<PluginStringExport>(*library, "GetLastServerBookError");
-        return std::shared_ptr<CPluginDLL>(
-            new CServerbookExtPluginDLL(std::move(library), identity, show, last, lastError));
+        const CServerbookExtPluginDLL::Exports exports{
+            show, last, resolve<PluginStringExport>(*library, "GetLastServerBookError"),
+            resolve<GetLastServerBookPasswordExport>(*library, "GetLastServerBookPassword")};
+        return std::shared_ptr<CPluginDLL>(new CServerbookExtPluginDLL(std::move(library), identity, exports));
     }
     default:
         return std::shared_ptr<CPluginDLL>(new CPluginDLL(std::move(library), identity));
@@ -195,25 +196,27 @@ ServiceCode CPubWorkerPluginDLL::GetSupportedService() const
 }
 
 CServerbookExtPluginDLL::CServerbookExtPluginDLL(std::unique_ptr<QLibrary> library,
-                                                 const Identity &identity,
-                                                 ShowServerBookExport show,
-                                                 GetLastServerBookEntryExport last,
-                                                 PluginStringExport lastError)
-    : CPluginDLL(std::move(library), identity), m_show(show), m_last(last), m_lastError(lastError)
+                                                 const Identity &identity, const Exports &exports)
+    : CPluginDLL(std::move(library), identity), m_exports(exports)
 {
 }
 
 void CServerbookExtPluginDLL::ShowServerBook(int ignored) const
 {
-    m_show(ignored);
+    m_exports.show(ignored);
 }
 
 int CServerbookExtPluginDLL::GetLastServerBookEntry(void *entry) const
 {
-    return m_last(static_cast<SERVERBOOKENTRYSTRUC *>(entry));
+    return m_exports.last(static_cast<SERVERBOOKENTRYSTRUC *>(entry));
 }
 
 QString CServerbookExtPluginDLL::GetLastServerBookError() const
 {
-    return callString(m_lastError);
+    return callString(m_exports.lastError);
+}
+
+int CServerbookExtPluginDLL::GetLastServerBookPassword(QString *password) const
+{
+    return m_exports.lastPassword ? m_exports.lastPassword(password) : 0;
 }

@@ -68,13 +68,18 @@ public:
     // Why the last ShowServerBook showed no dialog; empty when it ran, or when
     // the module cannot tell.
     QString GetLastServerBookError() const;
+    // The password of the last pick from the desktop's keyring: 1 found (in
+    // password), 0 none, -1 no keyring; 0 from a module that keeps none.
+    int GetLastServerBookPassword(QString *password) const;
 
 private:
     friend class CPluginDLL;
-    CServerbookExtPluginDLL(std::unique_ptr<QLibrary> library, const Identity &identity,
-                            ShowServerBookExport show, GetLastServerBookEntryExport last,
-                            PluginStringExport lastError);
-    ShowServerBookExport m_show;
-    GetLastServerBookEntryExport m_last;
-    PluginStringExport m_lastError;
+    struct Exports {
+        ShowServerBookExport show;
+        GetLastServerBookEntryExport last;
+        PluginStringExport lastError;
+        GetLastServerBookPasswordExport lastPassword;
+    };
+    CServerbookExtPluginDLL(std::unique_ptr<QLibrary> library, const Identity &identity, const Exports &exports);
+    Exports m_exports;
 };

@@ -63,6 +63,17 @@ struct SERVERBOOKENTRYSTRUC {
  *   QString* GetLastServerBookError(QString* error);
  *                                                   why the last ShowServerBook showed
  *                                                   nothing; empty after one that ran
+ *   int      GetLastServerBookPassword(QString* password);
+ *                                                   the password of the last pick from
+ *                                                   the desktop's keyring, kept under
+ *                                                   the user, host, protocol and port
+ *                                                   of its address: 1 found (assigned),
+ *                                                   0 none (or no pick, or no user name
+ *                                                   in the address), -1 keyring not
+ *                                                   available. It may wait a few seconds
+ *                                                   for the keyring, or for the user at
+ *                                                   its unlock prompt; it never shows
+ *                                                   or logs the password.
  */
 using PluginStringExport = QString* (*)(QString*);
 using PluginTypeExport = int* (*)(int*);
@@ -70,3 +81,4 @@ using ShowPluginDialogExport = void (*)();
 using GetSupportedServiceExport = int (*)();
 using ShowServerBookExport = void (*)(int);
 using GetLastServerBookEntryExport = int (*)(SERVERBOOKENTRYSTRUC*);
+using GetLastServerBookPasswordExport = int (*)(QString*);

@@ -6,6 +6,7 @@
 #include "cpluginhost.h"
 #include "cserverbookdialog.h"
 #include "cserverbookstore.h"
+#include "keyring.h"
 #include "kelvotemplates.h"
 #include "pluginapi.h"
 #include "pluginstate.h"
@@ -179,4 +180,27 @@ KELVO_EXPORT int GetLastServerBookEntry(SERVERBOOKENTRYSTRUC *entry)
 KELVO_EXPORT QString *GetLastServerBookError(QString *error)
 {
     return assign(error, "GetLastServerBookError", g_state.lastError);
+}
+
+KELVO_EXPORT int GetLastServerBookPassword(QString *password)
+{
+    int found = 0;
+    guarded("GetLastServerBookPassword", [password, &found] {
+        if (password)
+            password->clear();
+        // Only a pick has a password; its key is the picked address.
+        const std::optional<SignInKey> key = g_state.lastResult == 1 ? SignInKeyOf(g_state.lastServer) : std::nullopt;
+        if (!key)
+            return;
+        const KeyringAnswer answer = Keyring::Lookup(*key);
+        if (!answer.reached()) {
+            qCWarning(lcKelvo, "%s", qUtf8Printable(answer.why));
+            found = -1;
+        } else if (answer.status == KeyringAnswer::Status::Found) {
+            if (password)
+                *password = answer.password;
+            found = 1;
+        }
+    });
+    return found;
 }

@@ -13,6 +13,19 @@
 #define WORKER_SERVICE Service::Ftp
 #endif
 
+// How a worker signs in without asking: for the entry the user just picked,
+// the server book hands out the password it keeps in the desktop's keyring
+// (the host resolves GetLastServerBookPassword from the server book module
+// by name, as it does every export). The user name is in the address.
+[[maybe_unused]] static QString PasswordOfPick(GetLastServerBookPasswordExport lastPassword)
+{
+    QString password;
+    if (lastPassword && lastPassword(&password) == 1)
+        return password;
+    // 0: none is stored; -1: the keyring cannot be reached. Ask the user.
+    return {};
+}
+
 extern "C" {
 
 Q_DECL_EXPORT QString *GetPluginName(QString *name)

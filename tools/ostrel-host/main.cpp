@@ -111,7 +111,16 @@ int showServerBook(const CServerbookExtPluginDLL *book)
     out() << "result: " << result << '\n'
           << "server: " << entry.strServer << '\n'
           << "startdir: " << entry.strStartDir << '\n'
-          << "pluginfile: " << entry.strPluginFile << Qt::endl;
+          << "pluginfile: " << entry.strPluginFile << '\n';
+    // Whether a worker could sign in without asking; the password itself is
+    // never shown.
+    if (result == 1) {
+        QString password;
+        const int found = book->GetLastServerBookPassword(&password);
+        out() << "password: "
+              << (found == 1 ? "im Schlüsselbund" : found == 0 ? "keins" : "Schlüsselbund nicht erreichbar") << '\n';
+    }
+    out().flush();
     return 0;
 }
 
