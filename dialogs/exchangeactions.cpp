@@ -4,6 +4,8 @@
 #include "bookexport.h"
 #include "cserverbookstore.h"
 #include "filezillawriter.h"
+#include "keyring.h"
+#include "keyringwait.h"
 #include "loadedworkers.h"
 #include "messagebox.h"
 #include "siteimport.h"
@@ -63,6 +65,48 @@ void ExchangeActions::Import()
     if (!skipped.isEmpty())
         summary += QStringLiteral("\n\n") + listedAtMost(skipped);
     m_view.Tell(summary, MessageBoxFlags::Ok);
+    offerPasswords(plan);
+}
+
+// The passwords a site list held never reach the book; the user may have
+// them kept in the keyring instead.
+void ExchangeActions::offerPasswords(const ImportPlan &plan)
+{
+    std::vector<std::pair<SignInKey, QString>> passwords;
+    for (const ImportItem &item : plan.items) {
+        if (item.password.isEmpty() || item.entry.server.isEmpty())
+            continue;
+        if (const std::optional<SignInKey> key = SignInKeyOf(item.entry.server))
+            passwords.emplace_back(*key, item.password);
+    }
+    if (passwords.empty())
+        return;
+    const QString counted = passwords.size() == 1 ? QStringLiteral("ein Passwort")
+                                                  : QStringLiteral("%1 Passwörter").arg(passwords.size());
+    const int answer = m_view.Tell(QStringLiteral("Die Serverliste enthält %1. Im Serverbook werden Passwörter nie "
+                                                  "gespeichert.\n\nSollen sie im Schlüsselbund der Arbeitsumgebung "
+                                                  "gespeichert werden? (Nein: Sie werden verworfen.)")
+                                       .arg(counted),
+                                   MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion);
+    if (answer != IDYES)
+        return;
+    int kept = 0;
+    const KeyringAnswer last = WaitForKeyring(m_view.Window(), [&passwords, &kept](const KeyringCancel *cancel) {
+        KeyringAnswer answer;
+        for (const auto &[key, password] : passwords) {
+            answer = Keyring::Store(key, password, cancel);
+            if (!answer.reached())
+                return answer;
+            ++kept;
+        }
+        return answer;
+    });
+    if (!last.reached())
+        m_view.Tell(QStringLiteral("%1 von %2 Passwörtern liegen im Schlüsselbund, die übrigen nicht. %3")
+                        .arg(kept)
+                        .arg(passwords.size())
+                        .arg(last.why),
+                    MessageBoxFlags::Ok);
 }
 
 void ExchangeActions::Export()

@@ -791,6 +791,13 @@ void tst_Exchange::dialogImportsAndExports()
             chooseFile(kFixtures + "/sitemanager.xml");
             whenModalIs([](QWidget *top) { return qobject_cast<QMessageBox *>(top); }, [&summary](QWidget *box) {
                 summary = messageText(box);
+                // Then the password the list held is offered for the keyring; declined.
+                whenModalIs([box](QWidget *top) { return top != box && qobject_cast<QMessageBox *>(top); },
+                            [](QWidget *question) {
+                                QVERIFY2(messageText(question).contains("enthält ein Passwort."),
+                                         qPrintable(messageText(question)));
+                                answer(question, QMessageBox::No);
+                            });
                 QTest::keyClick(box, Qt::Key_Return);
             });
             chooseMenuEntry(menu, "Importieren …");
