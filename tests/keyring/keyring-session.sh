@@ -5,6 +5,8 @@
 # started beside it (KELVO_TEST_BARE_BUS, its address) for the case of no
 # keyring. The bus offers no activatable services, so nothing else starts.
 # The keyring's files live in a temporary home, removed at the end.
+# With --bare first, the command runs on the bus without a keyring.
+#   keyring-session.sh [--bare] COMMAND [ARG...]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -20,6 +22,11 @@ if [ "${1:-}" != --inside ]; then
     exit $?
 fi
 shift
+on_bare=false
+if [ "${1:-}" = --bare ]; then
+    on_bare=true
+    shift
+fi
 
 bare=$(dbus-daemon --config-file="$here/session.conf" --print-address=1 --print-pid=1 --fork 2>/dev/null)
 export KELVO_TEST_BARE_BUS=$(printf '%s\n' "$bare" | sed -n 1p)
@@ -34,7 +41,11 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 
-"$@"
+if $on_bare; then
+    DBUS_SESSION_BUS_ADDRESS=$KELVO_TEST_BARE_BUS KELVO_TEST_ON_BARE_BUS=1 "$@"
+else
+    "$@"
+fi
 rc=$?
 kill -CONT "$KELVO_TEST_KEYRING_PID" 2>/dev/null
 kill "$KELVO_TEST_KEYRING_PID" "$bare_pid" 2>/dev/null
