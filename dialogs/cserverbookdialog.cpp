@@ -1,5 +1,6 @@
 #include "cserverbookdialog.h"
 
+#include "addresscredentials.h"
 #include "clistbox.h"
 #include "cnewentrydialog.h"
 #include "cpluginhost.h"
@@ -123,7 +124,8 @@ void CServerBookDialog::OnOK()
 bool CServerBookDialog::DeceptionAccepted()
 {
     const CListBox *list = Lines();
-    const QString question = DeceptiveText::Question(list->GetText(list->GetCurSel()), m_strServer, m_strStartDir);
+    const QString question =
+        DeceptiveText::Question(list->GetText(list->GetCurSel()), PasswordHidden(m_strServer), m_strStartDir);
     return question.isEmpty()
            || MessageBox(question, MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion | MessageBoxFlags::DefaultButton2)
                   == IDYES;
@@ -249,7 +251,7 @@ bool CServerBookDialog::ShowDetails()
         m_strPluginFile = pluginFile;
         // Shown with what could deceive the eye made visible; the results
         // stay exactly as stored.
-        SetDlgItemText(Server, DeceptiveText::Marked(m_strServer));
+        SetDlgItemText(Server, DeceptiveText::Marked(PasswordHidden(m_strServer)));
         SetDlgItemText(StartDir, DeceptiveText::Marked(m_strStartDir));
         SetDlgItemText(PluginFile, DeceptiveText::Marked(m_strPluginFile));
     } else {

@@ -1,5 +1,6 @@
 #include "linkactions.h"
 
+#include "addresscredentials.h"
 #include "booklistview.h"
 #include "cnewentrydialog.h"
 #include "entrylink.h"
@@ -18,7 +19,7 @@ void LinkActions::CopyAddress()
 {
     if (m_view.CheckedSelection() == -1)
         return;
-    const QString link = LinkOfEntry(m_view.ShownServer(), m_view.ShownStartDir());
+    const QString link = LinkOfEntry(WithoutPassword(m_view.ShownServer()), m_view.ShownStartDir());
     if (link.isEmpty()) {
         m_view.Tell(QStringLiteral("Die Adresse \"%1\" ist kein Link und wird nicht kopiert.").arg(m_view.ShownServer()),
                     MessageBoxFlags::Ok);

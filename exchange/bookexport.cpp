@@ -1,5 +1,6 @@
 #include "bookexport.h"
 
+#include "addresscredentials.h"
 #include "bookfile.h"
 
 #include "cserverbookstore.h"
@@ -177,12 +178,14 @@ CBookWriter::~CBookWriter() = default;
 
 void CBookWriter::Add(const BookEntry &entry)
 {
+    // A password an older version left in an address goes nowhere.
+    const QString server = WithoutPassword(entry.server);
     char number[16];
     const QByteArrayView ordinal(number, std::to_chars(number, number + sizeof number, entry.ordinal).ptr - number);
     switch (m_format) {
     case Format::Lines:
         m_buffer += ordinal;
-        for (const QString *text : {&entry.label, &entry.server, &entry.startDir, &entry.pluginFile}) {
+        for (const QString *text : {&entry.label, &server, &entry.startDir, &entry.pluginFile}) {
             m_buffer += '\t';
             AppendEscapedForLine(m_buffer, *text);
         }
@@ -190,7 +193,7 @@ void CBookWriter::Add(const BookEntry &entry)
         break;
     case Format::Csv:
         m_buffer += ordinal;
-        for (const QString *text : {&entry.label, &entry.server, &entry.startDir, &entry.pluginFile}) {
+        for (const QString *text : {&entry.label, &server, &entry.startDir, &entry.pluginFile}) {
             m_buffer += ',';
             m_buffer += csvField(*text);
         }
@@ -207,7 +210,7 @@ void CBookWriter::Add(const BookEntry &entry)
         m_buffer += ",\n        \"pluginfile\": ";
         appendJsonString(m_buffer, entry.pluginFile);
         m_buffer += ",\n        \"server\": ";
-        appendJsonString(m_buffer, entry.server);
+        appendJsonString(m_buffer, server);
         m_buffer += ",\n        \"startdir\": ";
         appendJsonString(m_buffer, entry.startDir);
         m_buffer += "\n    }";

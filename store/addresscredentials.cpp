@@ -61,6 +61,15 @@ QString WithoutPassword(const QString &address)
     return address.left(info.begin + colon) + address.mid(info.end);
 }
 
+QString PasswordHidden(const QString &address)
+{
+    if (!CredentialsIn(address).hasPassword)
+        return address;
+    const UserInfo info = userInfoOf(address);
+    const qsizetype colon = QStringView(address).sliced(info.begin, info.end - info.begin).indexOf(u':');
+    return address.left(info.begin + colon + 1) + QStringLiteral("••••") + address.mid(info.end);
+}
+
 QString WithUser(const QString &address, const QString &user)
 {
     const qsizetype separator = address.indexOf(QLatin1String("://"));

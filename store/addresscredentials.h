@@ -22,6 +22,11 @@ AddressCredentials CredentialsIn(QStringView address);
 // becomes "ftp://host/". An address without a password comes back as it is.
 QString WithoutPassword(const QString &address);
 
+// address as it may be shown: a password that an older version left in it
+// (the book refuses new ones) is replaced by "••••", so the user sees that
+// there is one without seeing it.
+QString PasswordHidden(const QString &address);
+
 // address with user as its user name (percent-encoded where the address
 // needs it) and no password; with no user info at all when user is empty.
 // An address without "scheme://" comes back as it is.
