@@ -252,7 +252,6 @@ struct ImportOptions {
 int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths,
                 const ImportOptions &options)
 {
-    const auto [dryRun, keepUnmatched, passwords, json] = options;
     QString why;
     const auto host = CPluginHost::Open(folders.dir, &why, folders.shared);
     if (!host) {
@@ -275,19 +274,19 @@ int importSites(CServerBookStore &store, const PluginFolders &folders, const QSt
     // two imports at once cannot both add the same sites.
     ImportPlan plan;
     const auto choose = [&] {
-        plan = PlanImport(std::exchange(read.sites, {}), workers, ReadBook(store), keepUnmatched);
+        plan = PlanImport(std::exchange(read.sites, {}), workers, ReadBook(store), options.keepUnmatched);
         return plan.rows();
     };
-    if (dryRun)
+    if (options.dryRun)
         choose();
     else
         store.AppendChosen(choose);
-    writeOutcomes(plan, json);
-    if (!json)
+    writeOutcomes(plan, options.json);
+    if (!options.json)
         out() << plan.importedCount() << " importiert, " << plan.items.size() - size_t(plan.importedCount())
-              << " übersprungen" << (dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
+              << " übersprungen" << (options.dryRun ? " (Probelauf: nichts wurde geändert)" : "") << '\n';
     flushOutput();
-    return passwords && !dryRun ? KeepImportedPasswords(plan) : TellPasswordsLeft(plan);
+    return options.passwords && !options.dryRun ? KeepImportedPasswords(plan) : TellPasswordsLeft(plan);
 }
 
 int exportBook(CServerBookStore &store, const QString &format, const QString &target)
