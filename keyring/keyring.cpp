@@ -216,59 +216,57 @@ std::optional<SignInKey> SignInKeyOf(const QString &address)
     return key;
 }
 
-KeyringAnswer Keyring::Lookup(const SignInKey &key, const KeyringCancel *cancel)
+namespace {
+
+// One request once the keyring is reached: call makes it with the step's
+// cancellable and says what its success means; a failure is told.
+template<typename Call>
+KeyringAnswer requested(const KeyringCancel *cancel, Call call)
 {
     Reached reached = reach(cancel);
     if (!reached.service)
         return reached.problem;
     TimedStep step(kAnswerTime, cancel);
     GError *rawError = nullptr;
-    const ValuePtr value(secret_service_lookup_sync(reached.service.get(), foundSchema(),
-                                                    attributesOf(key).get(), step.cancellable(), &rawError));
+    KeyringAnswer answer = call(reached.service.get(), step.cancellable(), &rawError);
     const ErrorPtr error(rawError);
-    if (error)
-        return failed(error.get(), step);
-    if (!value)
-        return {KeyringAnswer::Status::NotFound, {}, {}};
-    gsize length = 0;
-    const gchar *bytes = secret_value_get(value.get(), &length);
-    return {KeyringAnswer::Status::Found, QString::fromUtf8(bytes, qsizetype(length)), {}};
+    return error ? failed(error.get(), step) : answer;
+}
+
+} // namespace
+
+KeyringAnswer Keyring::Lookup(const SignInKey &key, const KeyringCancel *cancel)
+{
+    return requested(cancel, [&key](SecretService *service, GCancellable *cancellable, GError **error) {
+        const ValuePtr value(secret_service_lookup_sync(service, foundSchema(), attributesOf(key).get(), cancellable, error));
+        if (!value)
+            return KeyringAnswer{KeyringAnswer::Status::NotFound, {}, {}};
+        gsize length = 0;
+        const gchar *bytes = secret_value_get(value.get(), &length);
+        return KeyringAnswer{KeyringAnswer::Status::Found, QString::fromUtf8(bytes, qsizetype(length)), {}};
+    });
 }
 
 KeyringAnswer Keyring::Store(const SignInKey &key, const QString &password, const KeyringCancel *cancel)
 {
-    Reached reached = reach(cancel);
-    if (!reached.service)
-        return reached.problem;
     // Named as the file manager names its network passwords.
     QString label = key.user + QLatin1Char('@') + key.server;
     if (key.port)
         label += QLatin1Char(':') + QString::number(key.port);
     label += QStringLiteral(" (%1)").arg(key.protocol);
-    const QByteArray secret = password.toUtf8();
-    const ValuePtr value(secret_value_new(secret.constData(), secret.size(), "text/plain"));
-    TimedStep step(kAnswerTime, cancel);
-    GError *rawError = nullptr;
-    secret_service_store_sync(reached.service.get(), SECRET_SCHEMA_COMPAT_NETWORK, attributesOf(key).get(),
-                              SECRET_COLLECTION_DEFAULT, label.toUtf8().constData(), value.get(), step.cancellable(),
-                              &rawError);
-    const ErrorPtr error(rawError);
-    if (error)
-        return failed(error.get(), step);
-    return {KeyringAnswer::Status::Done, {}, {}};
+    return requested(cancel, [&](SecretService *service, GCancellable *cancellable, GError **error) {
+        const QByteArray secret = password.toUtf8();
+        const ValuePtr value(secret_value_new(secret.constData(), secret.size(), "text/plain"));
+        secret_service_store_sync(service, SECRET_SCHEMA_COMPAT_NETWORK, attributesOf(key).get(),
+                                  SECRET_COLLECTION_DEFAULT, label.toUtf8().constData(), value.get(), cancellable, error);
+        return KeyringAnswer{KeyringAnswer::Status::Done, {}, {}};
+    });
 }
 
 KeyringAnswer Keyring::Clear(const SignInKey &key, const KeyringCancel *cancel)
 {
-    Reached reached = reach(cancel);
-    if (!reached.service)
-        return reached.problem;
-    TimedStep step(kAnswerTime, cancel);
-    GError *rawError = nullptr;
-    secret_service_clear_sync(reached.service.get(), foundSchema(), attributesOf(key).get(),
-                              step.cancellable(), &rawError);
-    const ErrorPtr error(rawError);
-    if (error)
-        return failed(error.get(), step);
-    return {KeyringAnswer::Status::Done, {}, {}};
+    return requested(cancel, [&key](SecretService *service, GCancellable *cancellable, GError **error) {
+        secret_service_clear_sync(service, foundSchema(), attributesOf(key).get(), cancellable, error);
+        return KeyringAnswer{KeyringAnswer::Status::Done, {}, {}};
+    });
 }

@@ -36,13 +36,14 @@ std::optional<SignInKey> keyOfEntry(const BookEntry &entry)
     return key;
 }
 
-std::optional<BookEntry> entryAt(CServerBookStore &store, int ordinal)
+// The key of the entry at ordinal; none, after saying why.
+std::optional<SignInKey> keyAt(CServerBookStore &store, int ordinal)
 {
     if (!store.PositionAt(ordinal)) {
         err() << "kelvo-book: Es gibt keinen Eintrag " << ordinal << '.' << Qt::endl;
         return std::nullopt;
     }
-    return ReadCurrentEntry(store, ordinal);
+    return keyOfEntry(ReadCurrentEntry(store, ordinal));
 }
 
 // A line of standard input, without its line end; on a terminal asked for
@@ -143,8 +144,7 @@ int TellPasswordsLeft(const ImportPlan &plan)
 
 int SetPassword(CServerBookStore &store, int ordinal)
 {
-    const std::optional<BookEntry> entry = entryAt(store, ordinal);
-    const std::optional<SignInKey> key = entry ? keyOfEntry(*entry) : std::nullopt;
+    const std::optional<SignInKey> key = keyAt(store, ordinal);
     if (!key)
         return 1;
     const std::optional<QString> password = readPassword(QStringLiteral("Passwort für %1: ").arg(describedKey(*key)));
@@ -162,8 +162,7 @@ int SetPassword(CServerBookStore &store, int ordinal)
 
 int ClearPassword(CServerBookStore &store, int ordinal)
 {
-    const std::optional<BookEntry> entry = entryAt(store, ordinal);
-    const std::optional<SignInKey> key = entry ? keyOfEntry(*entry) : std::nullopt;
+    const std::optional<SignInKey> key = keyAt(store, ordinal);
     if (!key)
         return 1;
     const KeyringAnswer cleared = Keyring::Clear(*key);
