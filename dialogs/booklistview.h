@@ -37,6 +37,7 @@ public:
     virtual RowSnapshot Shown() const = 0;
     virtual QString ShownServer() const = 0;
     virtual QString ShownStartDir() const = 0;
+    virtual QString ShownPluginFile() const = 0;
     // Reads the selected line's entry into the pane; false when it went.
     virtual bool ShowDetails() = 0;
     // The selected entry went in a re-list: the line at its place is another.

@@ -45,7 +45,9 @@ std::vector<ListAction> CServerBookDialog::actions()
     return {
         {QStringLiteral("Bearbeiten …"), QKeySequence(Qt::Key_F2), [this] { EditEntry(); }, Needs::Entry},
         {QStringLiteral("Duplizieren"), {}, [this] { DuplicateEntry(); }, Needs::Entry},
-        {QStringLiteral("Anmeldedaten …"), {}, [this] { m_signIn.EditSignIn(); }, Needs::Entry, true},
+        {QStringLiteral("Anmeldedaten …"), {}, [this] { m_signIn.EditSignIn(); }, Needs::Entry},
+        {QStringLiteral("Verbindung prüfen …"), QKeySequence(Qt::CTRL | Qt::Key_T), [this] { m_check.CheckConnection(); },
+         Needs::Entry, true},
         {QStringLiteral("Löschen"), QKeySequence(Qt::Key_Delete), [this] { DeleteEntry(); }, Needs::Entry, true},
         {QStringLiteral("Adresse kopieren"), QKeySequence::Copy, [this] { m_links.CopyAddress(); }, Needs::Entry},
         {QStringLiteral("Adresse einfügen …"), QKeySequence::Paste, [this] { m_links.PasteAddress(); }, Needs::Book, true},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backupactions.h"
+#include "checkactions.h"
 #include "booklistview.h"
 #include "cdialog.h"
 #include "cserverbookstore.h"
@@ -73,6 +74,7 @@ private:
     RowSnapshot Shown() const override { return m_shown; }
     QString ShownServer() const override { return m_strServer; }
     QString ShownStartDir() const override { return m_strStartDir; }
+    QString ShownPluginFile() const override { return m_strPluginFile; }
     bool ShowDetails() override;
     void SelectionLost() override { m_selectionLost = true; }
     void ListAfresh() override;
@@ -110,6 +112,7 @@ private:
     SearchActions m_search{*this};
     LinkActions m_links{*this};
     SignInActions m_signIn{*this};
+    CheckActions m_check{*this};
     ExchangeActions m_exchange{*this};
     BackupActions m_backups{*this};
     const std::vector<ListAction> m_actions;

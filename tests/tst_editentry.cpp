@@ -105,7 +105,7 @@ void tst_EditEntry::contextMenuOpensEveryWay()
     whenModal([how](QWidget *book) {
         clickLine(book, 2);
         whenPopup([](QWidget *menu) {
-            QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "Anmeldedaten …", "-", "Löschen", "-",
+            QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "Anmeldedaten …", "Verbindung prüfen …", "-", "Löschen", "-",
                                                      "Adresse kopieren", "Adresse einfügen …", "-", "Suchen …",
                                                      "-", "Importieren …", "Exportieren …", "-",
                                                      "Sicherung wiederherstellen …"}));
@@ -133,7 +133,7 @@ void tst_EditEntry::contextMenuOnAnEmptyBook()
     whenModal([](QWidget *book) {
         whenPopup([](QWidget *menu) {
             QCOMPARE(menuEntries(menu),
-                     QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "Anmeldedaten … (aus)", "-", "Löschen (aus)", "-",
+                     QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "Anmeldedaten … (aus)", "Verbindung prüfen … (aus)", "-", "Löschen (aus)", "-",
                                   "Adresse kopieren (aus)", "Adresse einfügen …", "-", "Suchen …", "-",
                                   "Importieren …", "Exportieren …", "-", "Sicherung wiederherstellen …"}));
             menu->close();

@@ -10,6 +10,7 @@
 #include "cserverbookstore.h"
 #include "storeerror.h"
 
+#include "checks.h"
 #include "passwords.h"
 #include "pluginfolders.h"
 #include "progress.h"
@@ -44,6 +45,7 @@ const char *const kUsageText =
     "       kelvo-book [--plugin-dir DIR] export --format filezilla|json|csv [FILE]\n"
     "       kelvo-book [--plugin-dir DIR] password set|clear ORDINAL\n"
     "       kelvo-book [--plugin-dir DIR] password list|move\n"
+    "       kelvo-book [--plugin-dir DIR] check ORDINAL|--all [--write-test] [--trust-host-key] [--json]\n"
     "\n"
     "list prints one line per entry: ordinal, label, server, start directory and\n"
     "plug-in file, separated by tabs. In the texts a backslash, tab, carriage\n"
@@ -78,7 +80,15 @@ const char *const kUsageText =
     "password in an address given to add or edit goes there instead. password\n"
     "set reads one from standard input (without echo on a terminal), clear\n"
     "removes it, list says for each entry whether one is stored, move takes\n"
-    "passwords that older versions left in addresses out of the book.\n";
+    "passwords that older versions left in addresses out of the book.\n"
+    "check tries an entry as an upload would, step by step: the address, the\n"
+    "worker, the name, the connection, TLS or SSH with the fingerprint, the\n"
+    "sign-in with the keyring's password, and a listing of the start directory;\n"
+    "--write-test also creates and removes one empty file. --all checks every\n"
+    "entry, four at once. An unknown SSH host key is kept only with\n"
+    "--trust-host-key. Exit status: 0 passed, 3 address or worker, 4 name\n"
+    "unknown, 5 no connection, 6 no answer in time, 7 certificate or host key,\n"
+    "8 sign-in refused, 9 start directory missing or not permitted, 1 other.\n";
 
 // Wrong usage: says which word was wrong, then how the tool is called.
 int usage(const QString &problem)
@@ -249,18 +259,29 @@ struct ImportOptions {
     bool json = false;
 };
 
-int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths,
-                const ImportOptions &options)
+// The publishing workers the host loads from the plug-in folders; none,
+// after saying why, when it cannot load them.
+std::optional<std::vector<WorkerInfo>> loadedWorkers(const PluginFolders &folders)
 {
     QString why;
     const auto host = CPluginHost::Open(folders.dir, &why, folders.shared);
     if (!host) {
         err() << "kelvo-book: " << why << Qt::endl;
-        return 1;
+        return std::nullopt;
     }
     std::vector<WorkerInfo> workers;
     for (const auto &worker : host->Plugins()->PublishingWorkers())
         workers.push_back({worker.fileName, worker.service});
+    return workers;
+}
+
+int importSites(CServerBookStore &store, const PluginFolders &folders, const QStringList &paths,
+                const ImportOptions &options)
+{
+    const std::optional<std::vector<WorkerInfo>> loaded = loadedWorkers(folders);
+    if (!loaded)
+        return 1;
+    const std::vector<WorkerInfo> &workers = *loaded;
     ReadResult read;
     {
         CProgress progress(QStringLiteral("Serverlisten gelesen"), QStringLiteral("MB"), 1024 * 1024);
@@ -475,6 +496,7 @@ const QHash<QString, CommandOptions> &commandOptions()
         {"restore", {{}, {"dry-run"}}},
         {"import", {{}, {"dry-run", "keep-unmatched", "passwords", "json"}}},
         {"password", {}},
+        {"check", {{}, {"all", "json", "write-test", "trust-host-key"}}},
         {"export", {{"format"}, {}}},
     };
     return options;
@@ -488,6 +510,7 @@ QString wrongUsage(const QString &command, const CommandArgs &args)
     const bool countFits = command == QLatin1String("add")       ? count == 4
                            : command == QLatin1String("import")  ? count >= 1
                            : command == QLatin1String("export")  ? count <= 1
+                           : command == QLatin1String("check") ? count == (args.flags.contains("all") ? 0 : 1)
                            : command == QLatin1String("password")
                                ? (QStringList({"list", "move"}).contains(args.positional.value(0)) && count == 1)
                                      || (QStringList({"set", "clear"}).contains(args.positional.value(0)) && count == 2)
@@ -500,6 +523,8 @@ QString wrongUsage(const QString &command, const CommandArgs &args)
                    ? QStringLiteral("%1 nimmt \"%2\" nicht an.").arg(command, args.positional.constLast())
                    : QStringLiteral("%1 braucht andere Argumente.").arg(command);
     if (QStringList({"edit", "delete"}).contains(command) && !ordinalOf(args.positional[0]))
+        return QStringLiteral("\"%1\" ist keine Eintragsnummer (0, 1, 2, … wie list sie zeigt).").arg(args.positional[0]);
+    if (command == QLatin1String("check") && count == 1 && !ordinalOf(args.positional[0]))
         return QStringLiteral("\"%1\" ist keine Eintragsnummer (0, 1, 2, … wie list sie zeigt).").arg(args.positional[0]);
     if (command == QLatin1String("password") && count == 2 && !ordinalOf(args.positional[1]))
         return QStringLiteral("\"%1\" ist keine Eintragsnummer (0, 1, 2, … wie list sie zeigt).").arg(args.positional[1]);
@@ -550,6 +575,14 @@ int run(const PluginFolders &folders, const QStringList &words)
             return 1;
         store.Append(positional[0], server, positional[2], positional[3]);
         return 0;
+    }
+    if (command == QLatin1String("check")) {
+        const std::optional<std::vector<WorkerInfo>> workers = loadedWorkers(folders);
+        if (!workers)
+            return 1;
+        return CheckEntries(store, *workers,
+                            {positional.isEmpty() ? std::nullopt : ordinalOf(positional[0]), flag("json"),
+                             flag("write-test"), flag("trust-host-key")});
     }
     if (command == QLatin1String("password")) {
         const QString &what = positional[0];
