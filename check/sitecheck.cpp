@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <memory>
+#include <string_view>
 #include <optional>
 
 #include <unistd.h>
@@ -96,6 +97,15 @@ int hostKeyCallback(CURL *, const curl_khkey *, const curl_khkey *found, curl_kh
         seen->state = HostKeySeen::Changed;
         return CURLKHSTAT_REJECT;
     }
+}
+
+// FTP says "230" once the user is signed in: later commands (the data
+// connection, the listing) may still fail, and are not the sign-in's fault.
+int watchReplies(CURL *, curl_infotype type, char *data, size_t size, void *signedIn)
+{
+    if (type == CURLINFO_HEADER_IN && size >= 4 && std::string_view(data, 4) == "230 ")
+        *static_cast<bool *>(signedIn) = true;
+    return 0;
 }
 
 // A listing is counted, never kept: a line an entry.
@@ -292,6 +302,11 @@ private:
             curl_easy_setopt(e, CURLOPT_SSH_KEYDATA, hostKey);
             curl_easy_setopt(e, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
         }
+        if (QLatin1String(protocol.curlScheme).startsWith(QLatin1String("ftp"))) {
+            curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, watchReplies);
+            curl_easy_setopt(e, CURLOPT_DEBUGDATA, &m_ftpSignedIn);
+            curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+        }
         if (protocol.lists)
             curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 1L);
         else
@@ -322,7 +337,7 @@ private:
             for (size_t i = marks.size(); i-- > reached;) {
                 curl_off_t at = 0;
                 curl_easy_getinfo(easy, marks[i].first, &at);
-                if (at > 0) {
+                if (at > 0 || (m_ftpSignedIn && marks[i].second == CheckStep::Kind::SignIn)) {
                     for (; reached <= i; ++reached)
                         m_marked.push_back(marks[reached].second);
                     stepBegan = m_clock.elapsed();
@@ -582,6 +597,7 @@ private:
     HostKeySeen m_hostKey;
     std::vector<CheckStep::Kind> m_marked;
     bool m_tellSteps = true;
+    bool m_ftpSignedIn = false;
     QString m_user;
     QByteArray m_extraAuthorities;
 };

@@ -20,6 +20,9 @@ packages=(
   xvfb dbus at-spi2-core python3-pyatspi  # the screen-reader test: an X server, a session bus, AT-SPI
   libsecret-1-dev                 # passwords in the desktop's keyring through the Secret Service
   gnome-keyring libsecret-tools   # the keyring tests: a real Secret Service, and secret-tool to check it
+  libcurl4-openssl-dev            # the site check's transfers
+  python3-pyftpdlib python3-openssl python3-paramiko  # the site check's test servers: FTP, FTPS, SFTP
+  openssl openssh-client          # the test servers' certificate and host key
 )
 
 missing=()
