@@ -10,7 +10,7 @@ ifeq ($(SANITIZE),1)
 BUILD := build-asan
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
                -DKELVO_SANITIZE=address,undefined
-TEST_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+TEST_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1:suppressions=$(CURDIR)/tests/asan.supp \
             LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
             UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 else
