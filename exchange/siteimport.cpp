@@ -42,6 +42,8 @@ std::optional<BookProtocol> bookProtocolOf(const QString &scheme)
     // with explicit TLS (ftpes), which a worker follows from the address.
     if (scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps") || scheme == QLatin1String("ftpes"))
         return BookProtocol{scheme, Service::Ftp};
+    if (scheme == QLatin1String("gopher"))
+        return BookProtocol{scheme, Service::Gopher};
     if (scheme == QLatin1String("http") || scheme == QLatin1String("dav"))
         return BookProtocol{QStringLiteral("http"), Service::Http};
     if (scheme == QLatin1String("https") || scheme == QLatin1String("davs"))
@@ -212,6 +214,15 @@ QString WorkerFor(int service, const std::vector<WorkerInfo> &workers)
     const auto worker = std::find_if(workers.cbegin(), workers.cend(),
                                      [service](const WorkerInfo &w) { return service && w.service == service; });
     return worker != workers.cend() ? worker->fileName : QString();
+}
+
+int ServiceOfAddress(const QString &address)
+{
+    const qsizetype separator = address.indexOf(QLatin1String("://"));
+    if (separator < 0 || address.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        return Service::File;
+    const std::optional<BookProtocol> protocol = bookProtocolOf(address.left(separator).toLower());
+    return protocol ? protocol->service : 0;
 }
 
 std::optional<BookEntry> EntryOfSite(const ForeignSite &site, const std::vector<WorkerInfo> &workers,

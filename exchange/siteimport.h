@@ -41,6 +41,9 @@ struct ImportPlan {
 // The file of the first worker, in the order given, that serves service;
 // empty when none does.
 QString WorkerFor(int service, const std::vector<WorkerInfo> &workers);
+// The service that transfers over an address's protocol, as an import gives
+// it a worker: a local path is the file service; 0 when no service does.
+int ServiceOfAddress(const QString &address);
 
 // The entry a site becomes, with the first worker that serves its protocol
 // (none with keepUnmatched, when no worker does), its user name in the

@@ -7,7 +7,7 @@ plugins="$build/plugins"
 book() { "$build/kelvo-book" --plugin-dir "$plugins" "$@"; }
 
 if [ ! -e "$plugins/DATA/kelvo.mdb" ]; then
-  echo "Creating sample entries in $plugins/DATA/kelvo.mdb"
+  echo "Beispieleinträge in $plugins/DATA/kelvo.mdb"
   book init
   book add "Vereinsseite" "ftp://ftp.example.com/verein/" "/verein/" "FtpWorker.so"
   book add "Firmen-Homepage" "https://www.example.com/" "/" "HttpsWorker.so"
@@ -16,10 +16,10 @@ if [ ! -e "$plugins/DATA/kelvo.mdb" ]; then
   book add "Übungsserver" "http://www.example.com/uebung/" "/uebung/" "HttpWorker.so"
 fi
 
-echo "Loaded plug-ins:"
+echo "Geladene Plugins:"
 "$build/ostrel-host" --plugin-dir "$plugins" list
 echo
 "$build/ostrel-host" --plugin-dir "$plugins" serverbook
 echo
-echo "The store now holds:"
+echo "Das Serverbook enthält jetzt:"
 book list

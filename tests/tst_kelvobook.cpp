@@ -35,6 +35,7 @@ private slots:
     void brokenBackupIsNamed();
     void wordsThatAreNotUtf8AreRefused();
     void memoryRunningOutIsAFailureNotACrash();
+    void shellHabitsAreKept();
 
 private:
     struct Run {
@@ -367,6 +368,43 @@ void tst_KelvoBook::brokenBackupIsNamed()
         QVERIFY2(refused.err.contains("Sicherung " + path), qPrintable(refused.err));
     }
     QCOMPARE(run({"list"}).out.count('\n'), 2);
+}
+
+// As GNU tools do: help per command, in German; a wrong call is one line
+// and where help is; find without a match is 1, as grep; add finds the
+// worker from the address.
+void tst_KelvoBook::shellHabitsAreKept()
+{
+    QVERIFY(QFile::copy(KELVO_PLUGIN_DIR "/FtpWorker.so", m_dir->filePath("FtpWorker.so")));
+    QCOMPARE(run({"init"}).exitCode, 0);
+    for (const QStringList &asked : {QStringList{"add", "--help"}, QStringList{"help", "add"}, QStringList{"add", "-h"}}) {
+        const Run help = run(asked);
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.startsWith("Aufruf: kelvo-book [--plugin-dir ORDNER] add BEZEICHNUNG SERVER"), qPrintable(help.out));
+    }
+    const Run overview = run({"--help"});
+    QVERIFY2(overview.out.startsWith("Aufruf: kelvo-book") && overview.out.contains("Befehle:")
+                 && !overview.out.contains("Usage") && !overview.out.contains("Options"),
+             qPrintable(overview.out));
+    const Run missing = run({"add", "x"});
+    QCOMPARE(missing.exitCode, 2);
+    QCOMPARE(missing.err, QStringLiteral("kelvo-book: add braucht BEZEICHNUNG, SERVER und STARTVERZEICHNIS; es fehlt "
+                                         "SERVER und STARTVERZEICHNIS.\nkelvo-book add --help zeigt den Aufruf.\n"));
+    const Run unknown = run({"--frob"});
+    QCOMPARE(unknown.exitCode, 2);
+    QCOMPARE(unknown.err, QStringLiteral("kelvo-book: unbekannte Option \"--frob\"; kelvo-book --help zeigt den Aufruf.\n"));
+
+    QCOMPARE(run({"add", "Ohne Worker", "ftp://w.example/", "/"}).exitCode, 0);
+    QCOMPARE(run({"add", "Ausdrücklich", "ftp://a.example/", "/", "Anderer.so"}).exitCode, 0);
+    QCOMPARE(run({"list"}).out, QStringLiteral("0\tOhne Worker\tftp://w.example/\t/\tFtpWorker.so\n"
+                                               "1\tAusdrücklich\tftp://a.example/\t/\tAnderer.so\n"));
+    const Run noWorker = run({"add", "Web", "http://h.example/", "/"});
+    QCOMPARE(noWorker.exitCode, 1);
+    QVERIFY2(noWorker.err.contains("PLUGINDATEI"), qPrintable(noWorker.err));
+    QCOMPARE(run({"find", "gibtsnicht"}).exitCode, 1);
+    QCOMPARE(run({"find", "w.example"}).exitCode, 0);
+    const Run demoHelp = run({"--help"}, "ostrel-host");
+    QVERIFY2(demoHelp.out.startsWith("Aufruf: ostrel-host"), qPrintable(demoHelp.out));
 }
 
 // A folder named in Latin-1 bytes cannot pass through Qt unchanged: both

@@ -42,8 +42,8 @@ inline PluginFolders defaultPluginFolders()
 inline QCommandLineOption pluginDirOption()
 {
     return QCommandLineOption(QStringLiteral("plugin-dir"),
-                              QStringLiteral("The plug-in directory (default: %1).").arg(defaultPluginFolders().dir),
-                              QStringLiteral("DIR"));
+                              QStringLiteral("Der Plugin-Ordner (sonst %1).").arg(defaultPluginFolders().dir),
+                              QStringLiteral("ORDNER"));
 }
 
 // The folders for what the command line says; with the user's own folder

@@ -62,20 +62,33 @@ inline bool wordsAreUtf8(const char *tool, int argc, char **argv)
     return true;
 }
 
-// Parses the command line as Debian's tools do: --help and --version print
-// and end the program with 0; an option it does not know ends it with 2, the
-// option named. The help and version options are added here.
-inline void parseCommandLine(QCommandLineParser &parser, const char *tool)
+// Parses the command line as Debian's tools do: -h or --help prints help
+// (the tool's own, in German) and -v or --version the version, each ending
+// the program with 0; an option it does not know ends it with 2, the option
+// named in one line with where to find help.
+inline void parseCommandLine(QCommandLineParser &parser, const char *tool, const QString &help)
 {
     QCoreApplication::setApplicationVersion(QStringLiteral(KELVO_VERSION));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Zeigt diese Hilfe.")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Zeigt die Version.")});
     if (!parser.parse(QCoreApplication::arguments())) {
-        err() << tool << ": " << parser.errorText() << "\n(" << tool << " --help zeigt den Aufruf.)" << Qt::endl;
+        // Qt says why in English; the option it stumbled over is enough.
+        const QStringList unknown = parser.unknownOptionNames();
+        const QString why = !unknown.isEmpty()
+                                ? QStringLiteral("unbekannte Option \"%1%2\"")
+                                      .arg(unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--"),
+                                           unknown.first())
+                                : QStringLiteral("einer Option fehlt ihr Wert");
+        err() << tool << ": " << why << "; " << tool << " --help zeigt den Aufruf." << Qt::endl;
         std::exit(2);
     }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version"))) {
+        out() << tool << ' ' << KELVO_VERSION << Qt::endl;
+        std::exit(0);
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        out() << help;
+        out().flush();
+        std::exit(0);
+    }
 }

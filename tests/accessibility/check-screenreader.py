@@ -170,7 +170,7 @@ try:
         w is not None and w.name == new_entry.name for w in app) else True)
     press(dialog_named(app, "Serverbook-Auswahl"), "Abbrechen")
     output, _ = host.communicate(timeout=20)
-    if host.returncode != 0 or "result: 2" not in output:
+    if host.returncode != 0 or "Ergebnis: 2 (abgebrochen)" not in output:
         fail("the host ended with %s: %s" % (host.returncode, output))
     print("check-screenreader: all good")
 finally:

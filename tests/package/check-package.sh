@@ -99,7 +99,7 @@ else
     [ "$(as_user $uid "$usr/bin/kelvo-book" list)" = "0	Site $uid	ftp://site$uid.example/	/	FtpWorker.so" ] \
       || fail "kelvo-book list as $uid"
     shown=$(as_user $uid "$usr/bin/ostrel-host" about 2>/dev/null) || fail "ostrel-host about as $uid"
-    picture=${shown#picture of the dialog: }
+    picture=${shown#Bild des Dialogs: }
     [[ $picture == "$home/.cache/ostrel/about.png" && -s $picture ]] || fail "picture of user $uid: $shown"
     # A folder the user may not write: the message says why and what to do.
     refused=$(as_user $uid "$usr/bin/kelvo-book" --plugin-dir "$usr/lib/$ma/ostrel/plugins" init 2>&1) \

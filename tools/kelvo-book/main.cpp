@@ -11,6 +11,7 @@
 #include "storeerror.h"
 
 #include "checks.h"
+#include "commandhelp.h"
 #include "passwords.h"
 #include "pluginfolders.h"
 #include "progress.h"
@@ -31,69 +32,13 @@ namespace {
 
 constexpr int kUsage = 2;
 
-const char *const kUsageText =
-    "usage: kelvo-book [--plugin-dir DIR] init\n"
-    "       kelvo-book [--plugin-dir DIR] list [--json]\n"
-    "       kelvo-book [--plugin-dir DIR] find TEXT [--json]\n"
-    "       kelvo-book [--plugin-dir DIR] add LABEL SERVER STARTDIR PLUGINFILE\n"
-    "       kelvo-book [--plugin-dir DIR] delete ORDINAL [--label TEXT]\n"
-    "       kelvo-book [--plugin-dir DIR] edit ORDINAL [--label TEXT] [--server TEXT]\n"
-    "                  [--startdir TEXT] [--pluginfile TEXT] [--expect-label TEXT]\n"
-    "       kelvo-book [--plugin-dir DIR] backups\n"
-    "       kelvo-book [--plugin-dir DIR] restore [--dry-run] NAME\n"
-    "       kelvo-book [--plugin-dir DIR] import [--dry-run] [--keep-unmatched] [--passwords] [--json] FILE...\n"
-    "       kelvo-book [--plugin-dir DIR] export --format filezilla|json|csv [FILE]\n"
-    "       kelvo-book [--plugin-dir DIR] password set|clear ORDINAL\n"
-    "       kelvo-book [--plugin-dir DIR] password list|move\n"
-    "       kelvo-book [--plugin-dir DIR] check ORDINAL|--all [--write-test] [--trust-host-key] [--json]\n"
-    "\n"
-    "list prints one line per entry: ordinal, label, server, start directory and\n"
-    "plug-in file, separated by tabs. In the texts a backslash, tab, carriage\n"
-    "return and line feed are written as \\\\, \\t, \\r and \\n, so every entry is\n"
-    "exactly one line. --json prints the entries as a JSON array instead.\n"
-    "find prints the entries whose label, server or start directory contain\n"
-    "TEXT, without regard to case or accents (\"muller\" finds \"Müller\"), as\n"
-    "list does.\n"
-    "delete prints the line of the entry it deleted; with --label it deletes\n"
-    "only when the entry at ORDINAL has that label. edit changes only the given\n"
-    "fields and prints the entry as it is afterwards; with --expect-label it\n"
-    "changes nothing unless the entry has that label. Texts may have at most\n"
-    "128 characters.\n"
-    "Every command that changes the book first copies it to DATA/backup/\n"
-    "(the newest 10 are kept, and older ones for history). backups lists them,\n"
-    "oldest first: name, time, entries, and what restoring would change\n"
-    "(+ entries that come back / - entries that go / changed ones).\n"
-    "restore NAME puts the rows of that backup back into the book, after\n"
-    "backing up the state it replaces; --dry-run only prints what would change.\n"
-    "import reads FileZilla (sitemanager.xml), WinSCP (WinSCP.ini) and Cyberduck\n"
-    "(.duck files or a folder of them) site lists, recognised by their content,\n"
-    "and adds their sites in one step: each gets a loaded publishing worker for\n"
-    "its protocol, or is skipped with the reason (--keep-unmatched stores it\n"
-    "without a worker). User names come along in the address; passwords never\n"
-    "reach the book: --passwords puts FileZilla's into the desktop's keyring.\n"
-    "--dry-run changes nothing;\n"
-    "--json prints each site's outcome as a JSON array instead of lines.\n"
-    "On a terminal, list, export and import show their progress on stderr.\n"
-    "export writes the book for FileZilla, as JSON (as list --json) or as CSV.\n"
-    "Passwords live in the desktop's keyring (Secret Service), under the user,\n"
-    "server, protocol and port of an entry's address, never in the book. A\n"
-    "password in an address given to add or edit goes there instead. password\n"
-    "set reads one from standard input (without echo on a terminal), clear\n"
-    "removes it, list says for each entry whether one is stored, move takes\n"
-    "passwords that older versions left in addresses out of the book.\n"
-    "check tries an entry as an upload would, step by step: the address, the\n"
-    "worker, the name, the connection, TLS or SSH with the fingerprint, the\n"
-    "sign-in with the keyring's password, and a listing of the start directory;\n"
-    "--write-test also creates and removes one empty file. --all checks every\n"
-    "entry, four at once. An unknown SSH host key is kept only with\n"
-    "--trust-host-key. Exit status: 0 passed, 3 address or worker, 4 name\n"
-    "unknown, 5 no connection, 6 no answer in time, 7 certificate or host key,\n"
-    "8 sign-in refused, 9 start directory missing or not permitted, 1 other.\n";
-
-// Wrong usage: says which word was wrong, then how the tool is called.
-int usage(const QString &problem)
+// Wrong usage: one line that says what was wrong, one where help is.
+int usage(const QString &problem, const QString &command = {})
 {
-    err() << "kelvo-book: " << problem << '\n' << kUsageText;
+    err() << "kelvo-book: " << problem << '\n'
+          << (IsCommand(command) ? QStringLiteral("kelvo-book %1 --help zeigt den Aufruf.").arg(command)
+                                 : QStringLiteral("kelvo-book --help zeigt die Befehle."))
+          << Qt::endl;
     return kUsage;
 }
 
@@ -188,8 +133,12 @@ int findEntries(CServerBookStore &store, const QString &text, bool json)
 {
     // The search's reading is a listing: the nth entry read has ordinal n.
     const CEntrySearch search = CEntrySearch::Read(store);
+    const std::vector<int> found = search.Find(text).first;
+    // As grep: no match is 1.
+    if (found.empty())
+        return 1;
     return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, {}, false, [&](CBookWriter &writer) {
-        for (const int index : search.Find(text).first) {
+        for (const int index : found) {
             if (const auto entry = store.EntryWithRowId(search.RowIdAt(index)))
                 writer.Add({index, entry->label, entry->server, entry->startDir, entry->pluginFile});
         }
@@ -507,7 +456,7 @@ const QHash<QString, CommandOptions> &commandOptions()
 QString wrongUsage(const QString &command, const CommandArgs &args)
 {
     const qsizetype count = args.positional.size();
-    const bool countFits = command == QLatin1String("add")       ? count == 4
+    const bool countFits = command == QLatin1String("add")       ? count == 3 || count == 4
                            : command == QLatin1String("import")  ? count >= 1
                            : command == QLatin1String("export")  ? count <= 1
                            : command == QLatin1String("check") ? count == (args.flags.contains("all") ? 0 : 1)
@@ -518,10 +467,19 @@ QString wrongUsage(const QString &command, const CommandArgs &args)
                                                                                          : count == 0;
     if (!args.wrongWord.isEmpty())
         return QStringLiteral("\"%1\" ist keine Option von %2, oder ihr fehlt der Wert.").arg(args.wrongWord, command);
+    if (command == QLatin1String("add") && count < 3)
+        return QStringLiteral("add braucht BEZEICHNUNG, SERVER und STARTVERZEICHNIS; es fehlt %1.")
+            .arg(QStringList({"BEZEICHNUNG", "SERVER", "STARTVERZEICHNIS"}).mid(count).join(QStringLiteral(" und ")));
+    if (command == QLatin1String("import") && count == 0)
+        return QStringLiteral("import braucht mindestens eine DATEI.");
+    if (command == QLatin1String("check") && count == 0)
+        return QStringLiteral("check braucht eine NUMMER oder --all.");
+    if (command == QLatin1String("password") && count == 0)
+        return QStringLiteral("password braucht set, clear, list oder move.");
     if (!countFits)
         return count > 0 && !QStringList({"add", "import"}).contains(command)
                    ? QStringLiteral("%1 nimmt \"%2\" nicht an.").arg(command, args.positional.constLast())
-                   : QStringLiteral("%1 braucht andere Argumente.").arg(command);
+                   : QStringLiteral("%1 nimmt so viele Argumente nicht an.").arg(command);
     if (QStringList({"edit", "delete"}).contains(command) && !ordinalOf(args.positional[0]))
         return QStringLiteral("\"%1\" ist keine Eintragsnummer (0, 1, 2, … wie list sie zeigt).").arg(args.positional[0]);
     if (command == QLatin1String("check") && count == 1 && !ordinalOf(args.positional[0]))
@@ -545,13 +503,23 @@ int run(const PluginFolders &folders, const QStringList &words)
 {
     const QString file = CServerBookStore::FileIn(folders.dir);
     const QString command = words.value(0);
+    if (command == QLatin1String("help")) {
+        if (words.size() > 2 || (words.size() == 2 && !IsCommand(words[1])))
+            return usage(QStringLiteral("Unbekannter Befehl \"%1\".").arg(words.value(1)));
+        out() << (words.size() == 2 ? CommandHelp(words[1]) : OverviewHelp());
+        return 0;
+    }
     if (!commandOptions().contains(command))
         return usage(command.isEmpty() ? QStringLiteral("Es fehlt ein Befehl.")
                                        : QStringLiteral("Unbekannter Befehl \"%1\".").arg(command));
+    if (words.contains(QLatin1String("--help")) || words.contains(QLatin1String("-h"))) {
+        out() << CommandHelp(command);
+        return 0;
+    }
     const CommandOptions &options = commandOptions()[command];
     const CommandArgs args(words.mid(1), options.values, options.flags);
     if (const QString problem = wrongUsage(command, args); !problem.isEmpty())
-        return usage(problem);
+        return usage(problem, command);
     const QStringList &positional = args.positional;
     const auto flag = [&](const char *name) { return args.flags.contains(QLatin1String(name)); };
 
@@ -573,7 +541,20 @@ int run(const PluginFolders &folders, const QStringList &words)
         QString server = positional[1];
         if (!textsFit(positional) || !PutPasswordAside(server))
             return 1;
-        store.Append(positional[0], server, positional[2], positional[3]);
+        QString worker = positional.value(3);
+        if (positional.size() == 3) {
+            const std::optional<std::vector<WorkerInfo>> workers = loadedWorkers(folders);
+            if (!workers)
+                return 1;
+            worker = WorkerFor(ServiceOfAddress(server), *workers);
+            if (worker.isEmpty()) {
+                err() << "kelvo-book: Kein geladener Publishing-Worker überträgt über das Protokoll von \""
+                      << EscapedForLine(server) << "\"; geben Sie die PLUGINDATEI an (ostrel-host list zeigt sie)."
+                      << Qt::endl;
+                return 1;
+            }
+        }
+        store.Append(positional[0], server, positional[2], worker);
         return 0;
     }
     if (command == QLatin1String("check")) {
@@ -611,14 +592,11 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kelvo-book"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Creates, inspects and changes the server book store.\n\n")
-                                     + QString::fromUtf8(kUsageText));
     const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init | list | find | add | delete | edit | backups | restore | import | export"));
     // Everything after the command is the command's own, "-1" included.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    parseCommandLine(parser, "kelvo-book");
+    parseCommandLine(parser, "kelvo-book", OverviewHelp());
 
     // init makes the book itself, so a user's first command may be init too.
     const QStringList words = parser.positionalArguments();

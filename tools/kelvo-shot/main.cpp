@@ -30,24 +30,30 @@ int main(int argc, char *argv[])
         qputenv("QT_SCALE_FACTOR", scale);
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Renders the dialog templates to PNG files."));
-    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Folder for the pictures."),
-                                       QStringLiteral("DIR"), QStringLiteral("."));
+    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Ordner für die Bilder."),
+                                       QStringLiteral("ORDNER"), QStringLiteral("."));
     parser.addOption(outOption);
-    const QCommandLineOption scaleOption(QStringLiteral("scale"),
-                                         QStringLiteral("Device pixel ratio of the pictures, such as 2."),
-                                         QStringLiteral("FACTOR"), QStringLiteral("1"));
+    const QCommandLineOption scaleOption(QStringLiteral("scale"), QStringLiteral("Pixelverhältnis der Bilder, etwa 2."),
+                                         QStringLiteral("FAKTOR"), QStringLiteral("1"));
     parser.addOption(scaleOption);
-    parseCommandLine(parser, "kelvo-shot");
+    parseCommandLine(parser, "kelvo-shot", QStringLiteral(
+        "Aufruf: kelvo-shot [--out ORDNER] [--scale FAKTOR]\n"
+        "Zeichnet die Dialogvorlagen des Serverbooks als PNG-Bilder\n"
+        "(template-3000.png, template-3001.png, template-3002.png).\n\n"
+        "Optionen:\n"
+        "  --out ORDNER     Ordner für die Bilder (sonst der aktuelle)\n"
+        "  --scale FAKTOR   Pixelverhältnis der Bilder, etwa 2 (sonst 1)\n"
+        "  -h, --help       zeigt diese Hilfe\n"
+        "  -v, --version    zeigt die Version\n"));
     bool isNumber = false;
     if (parser.value(scaleOption).toDouble(&isNumber) <= 0 || !isNumber) {
-        err() << "kelvo-shot: --scale takes a positive number" << Qt::endl;
+        err() << "kelvo-shot: --scale nimmt eine positive Zahl; kelvo-shot --help zeigt den Aufruf." << Qt::endl;
         return 2;
     }
 
     const QDir folder(parser.value(outOption));
     if (!folder.mkpath(QStringLiteral("."))) {
-        err() << "kelvo-shot: cannot create " << folder.path() << Qt::endl;
+        err() << "kelvo-shot: der Ordner " << folder.path() << " kann nicht angelegt werden" << Qt::endl;
         return 1;
     }
     RegisterDialogTemplates(KelvoTemplates());
@@ -58,7 +64,7 @@ int main(int argc, char *argv[])
         const QString suffix = scale.isEmpty() ? QString() : QStringLiteral("@%1x").arg(QString::fromLatin1(scale));
         const QString file = folder.filePath(QStringLiteral("template-%1%2.png").arg(dialogTemplate.id).arg(suffix));
         if (!dialog.grab().save(file)) {
-            err() << "kelvo-shot: cannot write " << file << Qt::endl;
+            err() << "kelvo-shot: " << file << " kann nicht geschrieben werden" << Qt::endl;
             return 1;
         }
         out() << QDir::toNativeSeparators(file) << Qt::endl;

@@ -11,8 +11,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDialog>
-#include <QFileInfo>
 #include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
@@ -49,9 +51,9 @@ void pictureAndCancelModalDialogs(const QString &pictureBase)
         const QString path = pictureBase + (count == 1 ? QString() : QStringLiteral("-%1").arg(count))
                              + QStringLiteral(".png");
         if (dialog->grab().save(path))
-            out() << "picture of the dialog: " << QDir::toNativeSeparators(path) << Qt::endl;
+            out() << "Bild des Dialogs: " << QDir::toNativeSeparators(path) << Qt::endl;
         else
-            err() << "could not save " << path << Qt::endl;
+            err() << "ostrel-host: " << path << " kann nicht geschrieben werden" << Qt::endl;
         if (auto *modal = qobject_cast<QDialog *>(dialog))
             modal->reject();
         else
@@ -96,6 +98,7 @@ const CServerbookExtPluginDLL *findServerBook(CPluginArray *plugins)
     return nullptr;
 }
 
+// What the host does with a pick: says it, as a worker would get it.
 int showServerBook(const CServerbookExtPluginDLL *book)
 {
     book->ShowServerBook(0);
@@ -103,23 +106,29 @@ int showServerBook(const CServerbookExtPluginDLL *book)
     const int result = book->GetLastServerBookEntry(&entry);
     const QString error = book->GetLastServerBookError();
     if (!error.isEmpty() || result == -1) {
-        err() << "The server book could not be shown: "
-              << (error.isEmpty() ? QStringLiteral("the dialog could not be created") : error)
-              << Qt::endl;
+        const QString why = QStringLiteral("Das Serverbook konnte nicht angezeigt werden: %1")
+                                .arg(error.isEmpty() ? QStringLiteral("Der Dialog ließ sich nicht anlegen.") : error);
+        // Said once: on the screen where there is one, else on stderr.
+        if (isHeadless())
+            err() << "ostrel-host: " << why << Qt::endl;
+        else
+            QMessageBox::warning(nullptr, QApplication::applicationDisplayName(), why);
         return 1;
     }
-    out() << "result: " << result << '\n'
-          << "server: " << entry.strServer << '\n'
-          << "startdir: " << entry.strStartDir << '\n'
-          << "pluginfile: " << entry.strPluginFile << '\n';
+    out() << "Ergebnis: " << result << (result == 1 ? " (OK)" : " (abgebrochen)") << '\n';
+    if (result != 1) {
+        out().flush();
+        return 0;
+    }
+    out() << "Server: " << entry.strServer << '\n'
+          << "Startverzeichnis: " << entry.strStartDir << '\n'
+          << "Plugindatei: " << entry.strPluginFile << '\n';
     // Whether a worker could sign in without asking; the password itself is
     // never shown.
-    if (result == 1) {
-        QString password;
-        const int found = book->GetLastServerBookPassword(&password);
-        out() << "password: "
-              << (found == 1 ? "im Schlüsselbund" : found == 0 ? "keins" : "Schlüsselbund nicht erreichbar") << '\n';
-    }
+    QString password;
+    const int found = book->GetLastServerBookPassword(&password);
+    out() << "Passwort: " << (found == 1 ? "im Schlüsselbund" : found == 0 ? "keins" : "Schlüsselbund nicht erreichbar")
+          << '\n';
     out().flush();
     return 0;
 }
@@ -135,14 +144,24 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ostrel-host"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ostrel"));
+    // The host says why the server book showed nothing itself, once.
+    QLoggingCategory::setFilterRules(QStringLiteral("kelvo.serverbook.warning=false"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Loads a plug-in directory and drives its plug-ins."));
     const QCommandLineOption dirOption = pluginDirOption();
     parser.addOption(dirOption);
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list | serverbook | about"));
-    parseCommandLine(parser, "ostrel-host");
+    parseCommandLine(parser, "ostrel-host", QStringLiteral(
+        "Aufruf: ostrel-host [--plugin-dir ORDNER] list|serverbook|about\n"
+        "Lädt die Plugins eines Plugin-Ordners, wie Ostrel es tut, und bedient sie.\n\n"
+        "  list        eine Zeile je Plugin: Datei, Typnummer, Typ, Name\n"
+        "  serverbook  zeigt das Serverbook und schreibt die Auswahl: Ergebnis\n"
+        "              (1 OK, 2 abgebrochen), Server, Startverzeichnis, Plugindatei,\n"
+        "              und ob ein Passwort im Schlüsselbund liegt\n"
+        "  about       zeigt das Info-Fenster des Serverbook-Plugins\n\n"
+        "Optionen:\n"
+        "  --plugin-dir ORDNER  der Plugin-Ordner (sonst der eigene des Benutzers)\n"
+        "  -h, --help           zeigt diese Hilfe\n"
+        "  -v, --version        zeigt die Version\n"));
 
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
@@ -151,7 +170,9 @@ int main(int argc, char *argv[])
             err() << "ostrel-host: zu viele Wörter ab \"" << args[1] << "\"" << Qt::endl;
         else if (!command.isEmpty())
             err() << "ostrel-host: unbekannter Befehl \"" << command << "\"" << Qt::endl;
-        err() << "usage: ostrel-host [--plugin-dir DIR] list|serverbook|about" << Qt::endl;
+        else
+            err() << "ostrel-host: es fehlt ein Befehl (list, serverbook oder about)" << Qt::endl;
+        err() << "ostrel-host --help zeigt den Aufruf." << Qt::endl;
         return 2;
     }
 
@@ -171,11 +192,11 @@ int main(int argc, char *argv[])
 
     const CServerbookExtPluginDLL *book = findServerBook(host->Plugins());
     if (!book) {
-        err() << "ostrel-host: no server book extension in " << host->Dir() << Qt::endl;
+        err() << "ostrel-host: kein Serverbook-Plugin in " << host->Dir() << Qt::endl;
         return 1;
     }
     if (isHeadless()) {
-        err() << "No display: showing the dialog offscreen, saving a picture and cancelling." << Qt::endl;
+        err() << "Kein Bildschirm: Der Dialog wird unsichtbar gezeigt, als Bild gespeichert und abgebrochen." << Qt::endl;
         pictureAndCancelModalDialogs(pictureFolder() + '/' + command);
     }
     if (command == QLatin1String("about")) {
