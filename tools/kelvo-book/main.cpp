@@ -472,7 +472,7 @@ QString wrongUsage(const QString &command, const CommandArgs &args)
             .arg(QStringList({"BEZEICHNUNG", "SERVER", "STARTVERZEICHNIS"}).mid(count).join(QStringLiteral(" und ")));
     if (command == QLatin1String("import") && count == 0)
         return QStringLiteral("import braucht mindestens eine DATEI.");
-    if (command == QLatin1String("check") && count == 0)
+    if (command == QLatin1String("check") && count == 0 && !args.flags.contains(QLatin1String("all")))
         return QStringLiteral("check braucht eine NUMMER oder --all.");
     if (command == QLatin1String("password") && count == 0)
         return QStringLiteral("password braucht set, clear, list oder move.");
