@@ -19,18 +19,25 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 TEST_ENV :=
 endif
 
-.PHONY: deps build check demo package clean
+.PHONY: deps configure build check demo package clean
 deps:
 	@bash scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -G Ninja -DKELVO_WERROR=ON $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD)
 
 check: build
 	cd $(BUILD) && env $(TEST_ENV) ctest --output-on-failure -j2
 
-demo: build
+# The demo needs the host, the store tool, the module and the sample
+# workers; tests, fuzzers and benchmarks are built by make check.
+DEMO_TARGETS := ostrel-host kelvo-book Kelvo FtpWorker GopherWorker HttpWorker HttpsWorker FileWorker
+
+demo: configure
+	cmake --build $(BUILD) --target $(DEMO_TARGETS)
 	@bash scripts/demo.sh $(BUILD)
 
 # A Debian package of the installed tree, in $(BUILD)/.

@@ -58,6 +58,21 @@ grep -q "libostrelhost1 (= $version)" <<<"$(depends "$kelvo")" || fail "kelvo de
 grep -q "libqt6core6" <<<"$(depends "$kelvo")" || fail "dependencies not computed: $(depends "$kelvo")"
 grep -q "libsqlite3-0" <<<"$(depends "$kelvo")" || fail "SQLite is no dependency: $(depends "$kelvo")"
 grep -q "libostrelhost1 (= $version)" <<<"$(depends "$dev")" || fail "-dev depends: $(depends "$dev")"
+grep -q "libsecret-1-0" <<<"$(depends "$kelvo")" || fail "libsecret is no dependency: $(depends "$kelvo")"
+grep -q "libcurl4" <<<"$(depends "$kelvo")" || fail "libcurl is no dependency: $(depends "$kelvo")"
+grep -q "gnome-keyring" <<<"$(dpkg-deb -f "$kelvo" Recommends)" || fail "no keyring recommended"
+# Every run path an installed binary has leads to a folder the packages make.
+unpacked=$work/unpacked
+mkdir -p "$unpacked"
+for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$unpacked"; done
+while IFS= read -r -d '' binary; do
+  runpath=$(readelf -d "$binary" 2>/dev/null | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  IFS=: read -ra folders <<<"$runpath"
+  for folder in "${folders[@]}"; do
+    resolved=${folder//\$ORIGIN/$(dirname "$binary")}
+    [ -d "$resolved" ] || fail "run path $folder of ${binary#"$unpacked"} leads nowhere"
+  done
+done < <(find "$unpacked" -type f \( -name '*.so*' -o -path '*/bin/*' \) -print0)
 [ "$(dpkg-deb --ctrl-tarfile "$runtime" | tar -xO ./shlibs)" = "libostrelhost 1 libostrelhost1 (>= $version)" ] \
   || fail "no shlibs for libostrelhost.so.1"
 
