@@ -190,9 +190,10 @@ void CNewEntryDialog::WorkerChanged()
     if (worker) {
         const AddressTemplate pattern = addressTemplateFor(worker->GetSupportedService());
         // Setting the address runs AddressChanged at once; the template's start
-        // path then replaces whatever that derived, so it follows again.
-        SetDlgItemText(Address, pattern.address);
-        SetDlgItemText(StartPath, pattern.startPath);
+        // path then replaces whatever that derived, so it follows again. What
+        // the user typed stays in the fields' undo.
+        ReplaceDlgItemText(Address, pattern.address);
+        ReplaceDlgItemText(StartPath, pattern.startPath);
         m_strDerivedPath = pattern.startPath;
         UpdateOkButton();
     }

@@ -348,6 +348,12 @@ void tst_NewEntry::switchingWorkersRestoresTemplates()
             QCOMPARE(field(entry, Address)->text(), address);
             QCOMPARE(field(entry, StartPath)->text(), QStringLiteral("/"));
         }
+        // What the template replaced comes back with Ctrl+Z.
+        retype(entry, Address, "ftp://mein.server.example/");
+        chooseWorker(entry, "HTTPS-Publishing-Worker");
+        QCOMPARE(field(entry, Address)->text(), QStringLiteral("https://www.example.com/"));
+        QTest::keyClick(field(entry, Address), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(field(entry, Address)->text(), QStringLiteral("ftp://mein.server.example/"));
         QTest::keyClick(entry, Qt::Key_Escape);
     });
 }

@@ -284,6 +284,17 @@ QString CDialog::GetDlgItemText(int id) const
     return {};
 }
 
+void CDialog::ReplaceDlgItemText(int id, const QString &text)
+{
+    auto *edit = qobject_cast<QLineEdit *>(GetDlgItem(id));
+    if (!edit) {
+        SetDlgItemText(id, text);
+        return;
+    }
+    edit->selectAll();
+    edit->insert(text);
+}
+
 void CDialog::SetDlgItemText(int id, const QString &text)
 {
     QWidget *control = GetDlgItem(id);

@@ -81,6 +81,9 @@ protected:
     QString GetDlgItemText(int id) const;
     // An edit field notifies its change before this returns.
     void SetDlgItemText(int id, const QString &text);
+    // The same for an edit field, as an edit the user can undo (Ctrl+Z): for
+    // a program's change that replaces what the user typed.
+    void ReplaceDlgItemText(int id, const QString &text);
     void EnableDlgItem(int id, bool enable);
     int MessageBox(const QString &text, unsigned flags);
     // Whether a handler is running (with a message box or a nested dialog
