@@ -19,7 +19,7 @@ void BackupActions::Restore()
                                                   "%1\n"
                                                   "Der jetzige Stand wird vorher gesichert.")
                                        .arg(dialog.ChosenDescription()),
-                                   MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion);
+                                   MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion | MessageBoxFlags::DefaultButton2);
     if (answer != IDYES)
         return;
     book->RestoreFrom(backups.PathOf(dialog.ChosenBackup()));

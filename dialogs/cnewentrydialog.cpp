@@ -164,8 +164,12 @@ void CNewEntryDialog::OnOK()
                                          "Soll es trotzdem verwendet werden?"),
                           MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion
                               | MessageBoxFlags::DefaultButton2)
-                   != IDYES)
+                   != IDYES) {
+            // Back to what is to be mended: the address.
+            if (QWidget *address = GetDlgItem(Address))
+                address->setFocus();
             return;
+        }
         m_strPluginFile = worker->GetPluginFileName();
     }
     CDialog::OnOK();

@@ -15,16 +15,24 @@ namespace {
 
 enum Column { Made, Entries, Difference };
 
-// What restoring the backup would change; a book that cannot be read now
-// does not keep its backups from being listed.
-QString differenceOf(const CBookBackups &backups, const CBookBackups::Backup &backup)
+// What restoring the backup would change, shown short and in words (for a
+// screen reader and the question); a book that cannot be read now does not
+// keep its backups from being listed.
+struct Told {
+    QString shown, inWords;
+};
+
+Told differenceOf(const CBookBackups &backups, const CBookBackups::Backup &backup)
 {
-    if (!backup.complete())
-        return QStringLiteral("beschädigt: ") + backup.problem;
+    if (!backup.complete()) {
+        const QString broken = QStringLiteral("beschädigt: ") + backup.problem;
+        return {broken, broken};
+    }
     try {
-        return backups.Compare(backup.name).Summary();
+        const CBookBackups::Difference difference = backups.Compare(backup.name);
+        return {difference.Summary(), difference.InWords()};
     } catch (const StoreError &) {
-        return QStringLiteral("nicht vergleichbar");
+        return {QStringLiteral("nicht vergleichbar"), QStringLiteral("nicht vergleichbar")};
     }
 }
 
@@ -48,7 +56,9 @@ CRestoreDialog::CRestoreDialog(const CBookBackups &backups, QWidget *parent)
         line->setText(Made, backup.made.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
         line->setText(Entries, backup.complete() ? QString::number(backup.entries) : QStringLiteral("–"));
         line->setTextAlignment(Entries, Qt::AlignRight | Qt::AlignVCenter);
-        line->setText(Difference, differenceOf(backups, backup));
+        const Told difference = differenceOf(backups, backup);
+        line->setText(Difference, difference.shown);
+        line->setData(Difference, Qt::AccessibleTextRole, difference.inWords);
         line->setData(Made, Qt::UserRole, backup.name);
         line->setToolTip(Made, backup.name);
         if (!backup.complete())
@@ -92,6 +102,7 @@ QString CRestoreDialog::ChosenBackup() const
 QString CRestoreDialog::ChosenDescription() const
 {
     const QTreeWidgetItem *line = m_list->currentItem();
-    return line ? QStringLiteral("%1, %2 Einträge; %3").arg(line->text(Made), line->text(Entries), line->text(Difference))
+    return line ? QStringLiteral("Sicherung vom %1 mit %2 Einträgen; es ändert sich: %3.")
+                      .arg(line->text(Made), line->text(Entries), line->data(Difference, Qt::AccessibleTextRole).toString())
                 : QString();
 }

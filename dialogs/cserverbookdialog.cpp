@@ -52,10 +52,12 @@ std::vector<ListAction> CServerBookDialog::actions()
         {QStringLiteral("Adresse kopieren"), QKeySequence::Copy, [this] { m_links.CopyAddress(); }, Needs::Entry},
         {QStringLiteral("Adresse einfügen …"), QKeySequence::Paste, [this] { m_links.PasteAddress(); }, Needs::Book, true},
         {QStringLiteral("Suchen …"), QKeySequence::Find, [this] { m_search.Search(); }, Needs::Book, true},
-        {{}, QKeySequence(Qt::Key_F3), [this] { m_search.FindNext(); }, Needs::Book},
+        {{}, QKeySequence(Qt::Key_F3), [this] { m_search.FindNext(); }, Needs::Book, false, QStringLiteral("Weitersuchen")},
         {QStringLiteral("Importieren …"), {}, [this] { m_exchange.Import(); }, Needs::Book},
         {QStringLiteral("Exportieren …"), {}, [this] { m_exchange.Export(); }, Needs::Book, true},
-        {QStringLiteral("Sicherung wiederherstellen …"), {}, [this] { m_backups.Restore(); }, Needs::Book},
+        {QStringLiteral("Sicherung wiederherstellen …"), {}, [this] { m_backups.Restore(); }, Needs::Book, true},
+        {QStringLiteral("Tastenkürzel …"), QKeySequence(Qt::Key_F1), [this] { ShowKeys(); }, Needs::Book},
+        {{}, QKeySequence::New, [this] { NewEntry(); }, Needs::Book, false, QStringLiteral("Neu ...")},
     };
 }
 
@@ -169,11 +171,37 @@ void CServerBookDialog::Refill()
 {
     ListAfresh();
     ShowFirst();
+    focusList();
 }
 
 void CServerBookDialog::CatchUp()
 {
     m_outside.RelistKeepingSelection([this] { ListAfresh(); });
+    focusList();
+}
+
+// After the list was read afresh the keys go on working on it, whatever
+// dialog had the focus before.
+void CServerBookDialog::focusList()
+{
+    if (CListBox *list = Lines())
+        list->setFocus();
+}
+
+// The list's keys, as its menu and the template's buttons give them.
+void CServerBookDialog::ShowKeys()
+{
+    QStringList lines{QStringLiteral("Eingabe\tOK: den gewählten Eintrag verwenden"),
+                      QStringLiteral("Esc\tAbbrechen")};
+    for (const ListAction &action : m_actions) {
+        if (action.key.isEmpty())
+            continue;
+        lines << action.key.toString(QKeySequence::NativeText) + QLatin1Char('\t')
+                     + (action.text.isEmpty() ? action.keyName : action.text);
+    }
+    lines << QStringLiteral("Umschalt+F10, Menütaste\tdiese Befehle als Menü");
+    MessageBox(QStringLiteral("Tasten in der Liste der Einträge:\n\n") + lines.join(QLatin1Char('\n')),
+               MessageBoxFlags::Ok);
 }
 
 // Lists the book into the list box. Read first: a listing that fails leaves

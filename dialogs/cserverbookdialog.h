@@ -85,12 +85,14 @@ private:
 
     std::vector<ListAction> actions();
     void ShowContextMenu();
+    void ShowKeys();
     CServerBookStore::Labels takeListingAhead();
     void ShowFirst();
     void TakeIn(const std::function<void(CListBox *)> &change);
     void EntryGone();
     void UpdateDeleteButton();
     int selectionToChange();
+    void focusList();
     void DeleteEntry();
     void NewEntry();
     void EditEntry();

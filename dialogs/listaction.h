@@ -20,6 +20,8 @@ struct ListAction {
     Needs needs = Needs::Book;
     // A line in the menu after it, between groups of commands.
     bool groupEnds = false;
+    // What the key table calls a command that has no menu text.
+    QString keyName = {};
 };
 
 // Shows the actions that have a text as a context menu at a point, each

@@ -150,6 +150,18 @@ QString CBookBackups::Difference::Summary() const
     return QStringLiteral("+%1 / \u2212%2 / %3 geändert").arg(added).arg(removed).arg(changed);
 }
 
+QString CBookBackups::Difference::InWords() const
+{
+    if (added == 0 && removed == 0 && changed == 0)
+        return QStringLiteral("keine Unterschiede");
+    return QStringLiteral("%1 %2 zurück, %3 %4, %5 geändert")
+        .arg(added)
+        .arg(added == 1 ? QStringLiteral("kommt") : QStringLiteral("kommen"))
+        .arg(removed)
+        .arg(removed == 1 ? QStringLiteral("geht") : QStringLiteral("gehen"))
+        .arg(changed);
+}
+
 CBookBackups::CBookBackups(const QString &storeFile)
     : m_storeFile(storeFile), m_folder(QFileInfo(storeFile).absolutePath() + QStringLiteral("/backup"))
 {

@@ -62,6 +62,9 @@ public:
         int changed = 0;  // rows whose four fields differ
         // "+2 / −1 / 3 geändert", or "keine Unterschiede".
         QString Summary() const;
+        // The same in words, as a screen reader reads it and a question
+        // says it: "2 kommen zurück, 1 geht, 3 geändert".
+        QString InWords() const;
     };
     enum class Change { Added, Removed, Changed };
 

@@ -466,6 +466,7 @@ void tst_Backups::compareSaysWhatARestoreChanges()
     });
     QCOMPARE(rows, QStringList({"0A", "1C", "1D", "2B"}));
     QCOMPARE(difference.Summary(), QStringLiteral("+1 / \u22122 / 1 geändert"));
+    QCOMPARE(difference.InWords(), QStringLiteral("1 kommt zurück, 2 gehen, 1 geändert"));
     QCOMPARE(CBookBackups::Difference().Summary(), QStringLiteral("keine Unterschiede"));
     QVERIFY_THROWS_EXCEPTION(StoreError, backups.Compare("kelvo-20000101-000000Z.mdb"));
 }

@@ -76,6 +76,7 @@ private slots:
     void contextMenuOpensEveryWay_data();
     void contextMenuOpensEveryWay();
     void contextMenuOnAnEmptyBook();
+    void keysAreToldAndCtrlNMakesAnEntry();
     void editOpensWithTheStoredEntryAndWritesEveryField();
     void editOfAnEntryWhoseWorkerIsNotLoadedKeepsItsFile();
     void editFollowsTheAddressAndQuestionsTheProtocol();
@@ -108,7 +109,7 @@ void tst_EditEntry::contextMenuOpensEveryWay()
             QCOMPARE(menuEntries(menu), QStringList({"Bearbeiten …", "Duplizieren", "Anmeldedaten …", "Verbindung prüfen …", "-", "Löschen", "-",
                                                      "Adresse kopieren", "Adresse einfügen …", "-", "Suchen …",
                                                      "-", "Importieren …", "Exportieren …", "-",
-                                                     "Sicherung wiederherstellen …"}));
+                                                     "Sicherung wiederherstellen …", "-", "Tastenkürzel …"}));
             menu->close();
         });
         openMenu(book, how);
@@ -126,6 +127,34 @@ void tst_EditEntry::contextMenuOpensEveryWay()
     module.select();
 }
 
+// F1 tells every key of the list; Ctrl+N is "Neu ...".
+void tst_EditEntry::keysAreToldAndCtrlNMakesAnEntry()
+{
+    KELVO_LOAD_MODULE(module);
+    createStore(module.pluginDir());
+    QString told;
+    bool entryOpened = false;
+    whenModal([&](QWidget *book) {
+        auto *list = child<QListView>(book, List);
+        list->setFocus();
+        whenModal([&told](QWidget *box) {
+            told = messageText(box);
+            QTest::keyClick(box, Qt::Key_Return);
+        }, book);
+        QTest::keyClick(list, Qt::Key_F1);
+        whenModal([&entryOpened](QWidget *entry) {
+            entryOpened = entry->windowTitle() == QStringLiteral("Neuen Eintrag zu Serverbook hinzufügen");
+            QTest::keyClick(entry, Qt::Key_Escape);
+        }, book);
+        QTest::keyClick(list, Qt::Key_N, Qt::ControlModifier);
+        click(book, 2);
+    });
+    module.select();
+    for (const char *line : {"F2\tBearbeiten …", "F3\tWeitersuchen", "\tNeu ...", "\tVerbindung prüfen …", "Esc\tAbbrechen"})
+        QVERIFY2(told.contains(QString::fromUtf8(line)), qPrintable(told));
+    QVERIFY(entryOpened);
+}
+
 void tst_EditEntry::contextMenuOnAnEmptyBook()
 {
     KELVO_LOAD_MODULE(module);
@@ -135,7 +164,8 @@ void tst_EditEntry::contextMenuOnAnEmptyBook()
             QCOMPARE(menuEntries(menu),
                      QStringList({"Bearbeiten … (aus)", "Duplizieren (aus)", "Anmeldedaten … (aus)", "Verbindung prüfen … (aus)", "-", "Löschen (aus)", "-",
                                   "Adresse kopieren (aus)", "Adresse einfügen …", "-", "Suchen …", "-",
-                                  "Importieren …", "Exportieren …", "-", "Sicherung wiederherstellen …"}));
+                                  "Importieren …", "Exportieren …", "-", "Sicherung wiederherstellen …", "-",
+                                  "Tastenkürzel …"}));
             menu->close();
         });
         openMenu(book, "menu key");
@@ -457,11 +487,15 @@ void tst_EditEntry::restoreFromTheDialog()
                 QCOMPARE(list->topLevelItemCount(), 1);
                 QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("3"));
                 QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("+1 / \u22120 / 0 geändert"));
+                // A screen reader reads words, not symbols.
+                QCOMPARE(list->topLevelItem(0)->data(2, Qt::AccessibleTextRole).toString(),
+                         QStringLiteral("1 kommt zurück, 0 gehen, 0 geändert"));
                 whenModal([answer, asked](QWidget *question) {
                     QMessageBox *box = messageBoxIn(question);
                     QVERIFY(box);
                     *asked = box->text();
-                    QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+                    // Nothing is replaced by a key pressed too soon.
+                    QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
                     QTest::mouseClick(box->button(answer), Qt::LeftButton);
                 }, restore);
                 QTest::keyClick(list, Qt::Key_Return);
@@ -477,6 +511,8 @@ void tst_EditEntry::restoreFromTheDialog()
         QCOMPARE(storedRows(module).size(), 2);
         restoreAnswering(book, QMessageBox::Yes, &asked);
         QCOMPARE(listLines(book), QStringList({"Anfang", "Mitte", "Zuletzt"}));
+        // The keys go on working on the list.
+        QCOMPARE(book->focusWidget(), child<QListView>(book, List));
         clickLine(book, 1);
         QCOMPARE(details(book), QStringList({"ftp://mitte.example.com/m/", "/m/", "FtpWorker.so"}));
         click(book, 1);
@@ -484,7 +520,8 @@ void tst_EditEntry::restoreFromTheDialog()
     const auto [result, entry] = module.select();
     QCOMPARE(result, 1);
     QCOMPARE(entry.strServer, QStringLiteral("ftp://mitte.example.com/m/"));
-    QVERIFY2(asked.contains("+1 / \u22120 / 0 geändert") && asked.contains("vorher gesichert"), qPrintable(asked));
+    QVERIFY2(asked.contains("es ändert sich: 1 kommt zurück, 0 gehen, 0 geändert.") && asked.contains("vorher gesichert"),
+             qPrintable(asked));
     QCOMPARE(storedRows(module).first(), QStringLiteral("Mitte|ftp://mitte.example.com/m/|/m/|FtpWorker.so"));
     // The restore brought rows back with their rowids: the other listing's
     // entries still lead to theirs, and it sees that the book changed.
