@@ -10,9 +10,23 @@
 #include "messagebox.h"
 #include "siteimport.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace {
+
+// Where another client keeps its site list, if it is there; the user's
+// home otherwise: where a file dialog starts.
+QString startFolder()
+{
+    const QString home = QDir::homePath();
+    for (const char *folder : {"/.config/filezilla", "/.filezilla"}) {
+        if (QFileInfo::exists(home + QLatin1String(folder) + QStringLiteral("/sitemanager.xml")))
+            return home + QLatin1String(folder);
+    }
+    return home;
+}
 
 // The most lines a message lists; more are left at "…".
 constexpr int kListedAtMost = 15;
@@ -35,6 +49,7 @@ void ExchangeActions::Import()
     QFileDialog files(m_view.Window(), QStringLiteral("Serverlisten importieren"));
     files.setOption(QFileDialog::DontUseNativeDialog);
     files.setFileMode(QFileDialog::ExistingFiles);
+    files.setDirectory(startFolder());
     files.setNameFilters({QStringLiteral("Serverlisten von FileZilla, WinSCP, Cyberduck (*.xml *.ini *.duck)"),
                           QStringLiteral("Alle Dateien (*)")});
     CServerBookStore *book = m_view.Book();
@@ -116,7 +131,13 @@ void ExchangeActions::Export()
     QFileDialog files(m_view.Window(), QStringLiteral("Serverbook exportieren"));
     files.setOption(QFileDialog::DontUseNativeDialog);
     files.setAcceptMode(QFileDialog::AcceptSave);
+    files.setDirectory(QDir::homePath());
     files.setNameFilters({fileZilla, json, QStringLiteral("CSV (*.csv)")});
+    // A name typed without one gets the chosen format's suffix.
+    const auto suffixOf = [](const QString &filter) { return filter.section(QStringLiteral("*."), 1).chopped(1); };
+    files.setDefaultSuffix(suffixOf(fileZilla));
+    QObject::connect(&files, &QFileDialog::filterSelected, &files,
+                     [&files, suffixOf](const QString &filter) { files.setDefaultSuffix(suffixOf(filter)); });
     CServerBookStore *book = m_view.Book();
     if (files.exec() != QDialog::Accepted || files.selectedFiles().isEmpty() || !book)
         return;
@@ -134,12 +155,13 @@ void ExchangeActions::Export()
         m_view.Tell(QStringLiteral("Die Datei konnte nicht geschrieben werden: %1").arg(why), MessageBoxFlags::Ok);
         return;
     }
-    QStringList notes;
+    QStringList notes{QStringLiteral("%1 Einträge exportiert nach %2.")
+                          .arg(entries.size() - size_t(leftOut))
+                          .arg(QDir::toNativeSeparators(files.selectedFiles().first()))};
     if (leftOut)
         notes << QStringLiteral("%1 Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen.")
                      .arg(leftOut);
     if (!changed.isEmpty())
         notes << listedAtMost(changed);
-    if (!notes.isEmpty())
-        m_view.Tell(notes.join(QLatin1Char('\n')), MessageBoxFlags::Ok);
+    m_view.Tell(notes.join(QLatin1Char('\n')), MessageBoxFlags::Ok);
 }

@@ -777,7 +777,7 @@ void tst_Exchange::dialogImportsAndExports()
     KELVO_LOAD_MODULE(module, {"FtpWorker.so", "HttpWorker.so", "HttpsWorker.so"});
     createStore(module.pluginDir(), {{"Alt", "ftp://alt/", "/", "FtpWorker.so"}, {"Lokal", "/srv", "/srv", ""}});
     QTemporaryDir dir;
-    QString summary;
+    QString summary, exportedTo;
     whenModal([&](QWidget *book) {
         auto chooseFile = [book](const QString &path) {
             whenModal([path](QWidget *dialog) {
@@ -806,14 +806,20 @@ void tst_Exchange::dialogImportsAndExports()
         QCOMPARE(listLines(book).size(), 11);
 
         whenPopup([&](QWidget *menu) {
-            whenModal([&dir](QWidget *dialog) {
+            whenModal([&dir, &exportedTo](QWidget *dialog) {
                 auto *files = qobject_cast<QFileDialog *>(dialog);
                 QVERIFY(files);
+                // It starts in the home, and a name without suffix gets the format's.
+                QCOMPARE(files->directory().absolutePath(), QDir::homePath());
                 files->selectNameFilter("FileZilla-Servermanager (*.xml)");
-                files->selectFile(dir.filePath("export.xml"));
+                files->setDirectory(dir.path());
+                files->selectFile("export");
                 whenModalIs([](QWidget *top) { return qobject_cast<QMessageBox *>(top); },
-                            [](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); });
-                static_cast<QDialog *>(files)->accept();
+                            [&exportedTo](QWidget *box) {
+                                exportedTo = messageText(box);
+                                QTest::keyClick(box, Qt::Key_Return);
+                            });
+                QTest::keyClick(files, Qt::Key_Return);
             }, book);
             chooseMenuEntry(menu, "Exportieren …");
         });
@@ -823,6 +829,7 @@ void tst_Exchange::dialogImportsAndExports()
     module.select();
     QVERIFY2(summary.startsWith("9 Einträge importiert, 3 übersprungen.") && summary.contains("Wolke:"),
              qPrintable(summary));
+    QVERIFY2(exportedTo.startsWith("10 Einträge exportiert nach " + dir.filePath("export.xml")), qPrintable(exportedTo));
     const ReadResult exported = ReadSitesFrom(dir.filePath("export.xml"));
     QVERIFY2(exported.ok(), qPrintable(exported.error));
     QCOMPARE(exported.sites.size(), size_t(10));  // the local path is left out
