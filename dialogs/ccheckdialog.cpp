@@ -1,5 +1,7 @@
 #include "ccheckdialog.h"
 
+#include "modalaccessibility.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -30,6 +32,7 @@ CCheckDialog::CCheckDialog(const QString &label, const CheckRequest &request, QW
     : QDialog(parent), m_request(request), m_steps(new QTreeWidget(this)), m_summary(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Verbindung prüfen: %1").arg(label));
+    MarkForScreenReaders(this);
     m_steps->setObjectName(QStringLiteral("steps"));
     m_steps->setAccessibleName(QStringLiteral("Schritte der Prüfung"));
     m_steps->setRootIsDecorated(false);

@@ -6,6 +6,7 @@
 #include "keyring.h"
 #include "keyringwait.h"
 #include "loadedworkers.h"
+#include "modalaccessibility.h"
 #include "signinactions.h"
 
 #include <QCheckBox>
@@ -26,6 +27,7 @@ std::optional<AskedPassword> askPassword(const SignInKey &key, QWidget *parent)
 {
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Passwort für die Prüfung"));
+    MarkForScreenReaders(&dialog);
     auto *password = new QLineEdit(&dialog);
     password->setObjectName(QStringLiteral("password"));
     password->setEchoMode(QLineEdit::Password);

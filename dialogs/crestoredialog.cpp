@@ -1,6 +1,7 @@
 #include "crestoredialog.h"
 
 #include "cbookbackups.h"
+#include "modalaccessibility.h"
 #include "storeerror.h"
 
 #include <QDialogButtonBox>
@@ -42,6 +43,7 @@ CRestoreDialog::CRestoreDialog(const CBookBackups &backups, QWidget *parent)
     : QDialog(parent), m_list(new QTreeWidget(this)), m_restore(nullptr)
 {
     setWindowTitle(QStringLiteral("Sicherung wiederherstellen"));
+    MarkForScreenReaders(this);
     m_list->setObjectName(QStringLiteral("backups"));
     m_list->setAccessibleName(QStringLiteral("Sicherungen"));
     m_list->setRootIsDecorated(false);

@@ -1,5 +1,6 @@
 #include "csearchdialog.h"
 
+#include "modalaccessibility.h"
 #include "storeerror.h"
 
 #include <QCollator>
@@ -28,6 +29,7 @@ CSearchDialog::CSearchDialog(CServerBookStore &store, const QString &text, QWidg
       m_matches(new QTreeWidget(this)), m_ok(nullptr)
 {
     setWindowTitle(QStringLiteral("Eintrag suchen"));
+    MarkForScreenReaders(this);
     auto *prompt = new QLabel(QStringLiteral("Suchen nach:"), this);
     prompt->setBuddy(m_text);
     m_text->setAccessibleName(QStringLiteral("Suchen nach:"));

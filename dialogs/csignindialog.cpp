@@ -1,5 +1,7 @@
 #include "csignindialog.h"
 
+#include "modalaccessibility.h"
+
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -12,6 +14,7 @@ CSignInDialog::CSignInDialog(const QString &label, const QString &user, const QS
     : QDialog(parent), m_user(new QLineEdit(user, this)), m_password(new QLineEdit(this))
 {
     setWindowTitle(QStringLiteral("Anmeldedaten"));
+    MarkForScreenReaders(this);
     m_user->setObjectName(QStringLiteral("user"));
     m_password->setObjectName(QStringLiteral("password"));
     m_password->setEchoMode(QLineEdit::Password);

@@ -8,6 +8,7 @@
 #include "cserverbookstore.h"
 #include "keyring.h"
 #include "kelvotemplates.h"
+#include "modalaccessibility.h"
 #include "pluginapi.h"
 #include "pluginstate.h"
 #include "qtgermantexts.h"
@@ -34,6 +35,8 @@ struct TemplateRegistration {
     TemplateRegistration() { RegisterDialogTemplates(KelvoTemplates()); }
     ~TemplateRegistration() { UnregisterDialogTemplates(KelvoTemplates()); }
 } g_templates;
+
+const ModalAccessibility g_modalDialogs;
 
 template<typename Fn>
 void guarded(const char *exportName, Fn &&fn) noexcept

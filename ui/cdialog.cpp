@@ -4,6 +4,7 @@
 #include "clistbox.h"
 #include "dialogbuilder.h"
 #include "messagebox.h"
+#include "modalaccessibility.h"
 #include "templateregistry.h"
 
 #include <QAbstractButton>
@@ -64,6 +65,7 @@ private:
 
 CDialog::CDialog(int templateId) : QDialog(nullptr), m_templateId(templateId)
 {
+    MarkForScreenReaders(this);
 }
 
 CDialog::~CDialog() = default;

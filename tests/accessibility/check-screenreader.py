@@ -83,6 +83,11 @@ def press(dialog, name):
     fail("%s has no button %s" % (dialog.name, name))
 
 
+def expect_modal(dialog):
+    if not dialog.getState().contains(pyatspi.STATE_MODAL):
+        fail("%s is not reported modal" % dialog.name)
+
+
 def dialog_named(application, caption):
     def find():
         for window in application:
@@ -143,6 +148,11 @@ try:
     entries = [line.name for control in selection if control.getRoleName() == "list" for line in control]
     if entries != ["Verein"]:
         fail("the list reads %s" % entries)
+    expect_modal(selection)
+    keys = [control.description for control in selection if control.getRoleName() == "list"][0]
+    for told in ("F2", "Bearbeiten", "F1", "Neu ..."):
+        if told not in keys:
+            fail("the list's description names no %s: %r" % (told, keys))
 
     press(selection, "Neu ...")
     new_entry = dialog_named(app, "Neuen Eintrag zu Serverbook hinzufügen")
@@ -160,6 +170,7 @@ try:
         ("push button", "OK", []),
         ("push button", "Abbrechen", []),
     ])
+    expect_modal(new_entry)
     combo = [control for control in new_entry if control.getRoleName() == "combo box"][0]
     workers = [line.name for line in combo[0]]
     if "FTP-Publishing-Worker" not in workers:
