@@ -49,6 +49,8 @@ struct DialogTemplate {
     int id;
     const char *caption;  // UTF-8
     int width, height;    // dialog units
+    // The font the template was drawn in. The dialogs are built in the
+    // desktop's font instead; the template's units follow that.
     const char *fontFamily;
     int pointSize;
     unsigned style;

@@ -5,22 +5,36 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
-// The module's dialogs as people meet them: laid out without overlaps at the
-// device pixel ratio the test runs at (ctest runs it at 1, 1.5 and 2), and
-// every field named for a screen reader by the label before it.
+// The module's dialogs as people meet them: laid out without overlaps or
+// clipped texts at the device pixel ratio and the desktop font size the test
+// runs at (ctest runs it at 1, 1.5 and 2, and at 9, 11 and 14 pt), in that
+// font, and every field named for a screen reader by the label before it.
 class tst_Layout : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { RegisterDialogTemplates(KelvoTemplates()); }
+    void initTestCase();
     void controlsNeitherOverlapNorLeaveTheDialog_data();
     void controlsNeitherOverlapNorLeaveTheDialog();
     void screenReadersHearTheLabels_data();
     void screenReadersHearTheLabels();
 };
+
+void tst_Layout::initTestCase()
+{
+    RegisterDialogTemplates(KelvoTemplates());
+    // The desktop's font, as a platform theme would set it.
+    if (const int points = qEnvironmentVariableIntValue("KELVO_TEST_FONT_POINTS")) {
+        QFont font = QApplication::font();
+        font.setPointSize(points);
+        QApplication::setFont(font);
+    }
+}
 
 void tst_Layout::controlsNeitherOverlapNorLeaveTheDialog_data()
 {
@@ -44,6 +58,17 @@ void tst_Layout::controlsNeitherOverlapNorLeaveTheDialog()
     for (QWidget *control : controls) {
         const QString name = control->objectName() + ':' + control->metaObject()->className();
         QVERIFY2(dialog.rect().contains(control->geometry()), qPrintable(name + " leaves the dialog"));
+        QCOMPARE(control->font(), QApplication::font());
+        // Every text shows whole.
+        const QFontMetrics metrics(control->font());
+        if (auto *label = qobject_cast<QLabel *>(control)) {
+            QVERIFY2(label->heightForWidth(label->width()) <= label->height()
+                         && (label->wordWrap() || metrics.horizontalAdvance(label->text()) <= label->width()),
+                     qPrintable(name + " clips \"" + label->text() + "\""));
+        }
+        if (auto *button = qobject_cast<QPushButton *>(control))
+            QVERIFY2(metrics.horizontalAdvance(button->text()) + 8 <= button->width(),
+                     qPrintable(name + " clips \"" + button->text() + "\""));
         if (qobject_cast<QGroupBox *>(control))
             continue;
         for (QWidget *other : controls) {

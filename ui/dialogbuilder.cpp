@@ -3,38 +3,40 @@
 #include "ccombobox.h"
 #include "clistbox.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QtMath>
 
 namespace {
 
 // Dialog units are fractions of the dialog font's average character: a
 // quarter of its width horizontally, an eighth of its height vertically.
+// Kept unrounded, so that a large font does not lose a tenth of the width
+// its texts need.
 class DialogUnits
 {
 public:
     explicit DialogUnits(const QFont &font)
     {
-        const QFontMetrics metrics(font);
-        const int alphabet = metrics.horizontalAdvance(
-            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        m_charWidth = (alphabet / 26 + 1) / 2;
-        m_charHeight = metrics.height();
+        const QFontMetricsF metrics(font);
+        m_charWidth = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52;
+        m_charHeight = qCeil(metrics.lineSpacing());
     }
-    int x(int units) const { return (units * m_charWidth + 2) / 4; }
-    int y(int units) const { return (units * m_charHeight + 4) / 8; }
+    int x(int units) const { return qRound(units * m_charWidth / 4); }
+    int y(int units) const { return qRound(units * m_charHeight / 8); }
     QRect rect(const ControlTemplate &c) const
     {
         return QRect(x(c.x), y(c.y), x(c.width), y(c.height));
     }
 
 private:
-    int m_charWidth;
-    int m_charHeight;
+    qreal m_charWidth;
+    qreal m_charHeight;
 };
 
 QWidget *createControl(const ControlTemplate &c, QWidget *parent)
@@ -81,10 +83,10 @@ QWidget *createControl(const ControlTemplate &c, QWidget *parent)
 
 QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTemplate &t)
 {
-    QFont font(QString::fromUtf8(t.fontFamily));
-    font.setPointSize(t.pointSize);
-    dialog->setFont(font);
-    const DialogUnits units(dialog->font());
+    // The desktop's dialog font, as the platform theme gives it to Qt, in
+    // place of the template's: dialog units follow it, so the template keeps
+    // its proportions and grows with the font the user chose.
+    const DialogUnits units(QApplication::font(dialog));
 
     dialog->setWindowTitle(QString::fromUtf8(t.caption));
     dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
