@@ -2,6 +2,7 @@
 
 #include "cbookbackups.h"
 #include "modalaccessibility.h"
+#include "rememberedsize.h"
 #include "storeerror.h"
 
 #include <QDialogButtonBox>
@@ -83,6 +84,7 @@ CRestoreDialog::CRestoreDialog(const CBookBackups &backups, QWidget *parent)
     layout->addWidget(m_list);
     layout->addWidget(buttons);
     resize(560, 320);
+    new RememberedSize(this, QStringLiteral("Sicherung wiederherstellen"));
 
     // The newest backup that can be restored starts chosen.
     m_restore->setEnabled(false);

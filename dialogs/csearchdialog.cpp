@@ -1,6 +1,7 @@
 #include "csearchdialog.h"
 
 #include "modalaccessibility.h"
+#include "rememberedsize.h"
 #include "storeerror.h"
 
 #include <QCollator>
@@ -61,6 +62,7 @@ CSearchDialog::CSearchDialog(CServerBookStore &store, const QString &text, QWidg
     layout->addWidget(m_status);
     layout->addWidget(buttons);
     resize(620, 360);
+    new RememberedSize(this, QStringLiteral("Eintrag suchen"));
     m_text->selectAll();
     m_text->setFocus();
     m_ok->setEnabled(false);

@@ -71,6 +71,8 @@ void CServerBookDialog::ShowContextMenu()
 // book; the widgets and the window are made meanwhile.
 void CServerBookDialog::OnCreating()
 {
+    // The list takes the room a larger window gives.
+    SetResizable(EntryList);
     if (!m_pStore)
         return;
     try {

@@ -71,7 +71,10 @@ class tst_EditEntry : public QObject
     Q_OBJECT
 
 private slots:
+    // The user's settings (remembered window sizes) go to a folder of the test's.
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit()); }
     void cleanup() { verifyNothingLeftOpen(); }
+    void selectionDialogGrowsAndRemembersItsSize();
 
     void contextMenuOpensEveryWay_data();
     void contextMenuOpensEveryWay();
@@ -88,6 +91,9 @@ private slots:
     void restoreByAnotherProgramMergesIn();
     void restoreFromTheDialog();
     void ownChangesUpdateTheListInPlace();
+
+private:
+    QTemporaryDir m_config;
 };
 
 void tst_EditEntry::contextMenuOpensEveryWay_data()
@@ -125,6 +131,36 @@ void tst_EditEntry::contextMenuOpensEveryWay()
         click(book, 2);
     });
     module.select();
+}
+
+// A larger window gives the list the room; buttons and details keep their
+// places at the edges; the next opening has the size the user chose.
+void tst_EditEntry::selectionDialogGrowsAndRemembersItsSize()
+{
+    KELVO_LOAD_MODULE(module);
+    createStore(module.pluginDir(), kRows);
+    QSize opened, reopened;
+    whenModal([&opened](QWidget *book) {
+        opened = book->size();
+        QCOMPARE(book->minimumSize(), opened);
+        const QRect list = child<QListView>(book, List)->geometry();
+        const QRect ok = child<QPushButton>(book, 1)->geometry();
+        const QRect server = child<QLineEdit>(book, Server)->geometry();
+        const QRect newButton = child<QPushButton>(book, New)->geometry();
+        book->resize(opened + QSize(200, 150));
+        QCOMPARE(child<QListView>(book, List)->geometry(), list.adjusted(0, 0, 200, 150));
+        QCOMPARE(child<QPushButton>(book, 1)->geometry(), ok.translated(200, 150));
+        QCOMPARE(child<QLineEdit>(book, Server)->geometry(), server.adjusted(0, 150, 200, 150));
+        QCOMPARE(child<QPushButton>(book, New)->geometry(), newButton.translated(0, 150));
+        click(book, 2);
+    });
+    module.select();
+    whenModal([&reopened](QWidget *book) {
+        reopened = book->size();
+        click(book, 2);
+    });
+    module.select();
+    QCOMPARE(reopened, opened + QSize(200, 150));
 }
 
 // F1 tells every key of the list; Ctrl+N is "Neu ...".

@@ -5,6 +5,7 @@
 #include "dialogbuilder.h"
 #include "messagebox.h"
 #include "modalaccessibility.h"
+#include "rememberedsize.h"
 #include "templateregistry.h"
 
 #include <QAbstractButton>
@@ -73,6 +74,45 @@ CDialog::~CDialog() = default;
 bool CDialog::CanCreate()
 {
     return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
+void CDialog::SetResizable(int stretchId)
+{
+    if (!Create())
+        return;
+    const QWidget *stretch = GetDlgItem(stretchId);
+    if (!stretch)
+        return;
+    m_templateSize = size();
+    m_stretch = stretch->geometry();
+    for (QWidget *control : findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        m_templateGeometry.insert(control, control->geometry());
+    setMinimumSize(m_templateSize);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    new RememberedSize(this, windowTitle());
+}
+
+void CDialog::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    if (m_templateGeometry.isEmpty())
+        return;
+    const int dx = width() - m_templateSize.width();
+    const int dy = height() - m_templateSize.height();
+    for (auto control = m_templateGeometry.cbegin(); control != m_templateGeometry.cend(); ++control) {
+        QRect placed = control.value();
+        if (placed.contains(m_stretch)) {
+            placed.adjust(0, 0, dx, dy);
+        } else {
+            if (placed.width() * 2 >= m_templateSize.width())
+                placed.setWidth(placed.width() + dx);
+            else if (placed.center().x() * 2 > m_templateSize.width())
+                placed.translate(dx, 0);
+            if (placed.top() >= m_stretch.bottom())
+                placed.translate(0, dy);
+        }
+        control.key()->setGeometry(placed);
+    }
 }
 
 bool CDialog::Create()

@@ -51,6 +51,12 @@ protected:
     // needs no widget (reading the data to show, say) can start here on
     // another thread and go on while the widgets and the window are made.
     virtual void OnCreating() {}
+    // Lets the user resize the dialog from its template size up: the control
+    // stretchId (a list) and what frames it take the room; what lies below
+    // it moves down, what lies in the right half moves right, and what spans
+    // the dialog grows with it. The size the user chose is remembered.
+    void SetResizable(int stretchId);
+    void resizeEvent(QResizeEvent *event) override;
     // Runs once the widgets and the window exist and before the dialog
     // shows: copies the bound members into their fields. Overrides call this
     // first.
@@ -91,6 +97,10 @@ protected:
     bool InHandler() const { return m_handlerDepth > 0; }
 
 private:
+    // The template's geometry of each control, and which one stretches.
+    QHash<QWidget *, QRect> m_templateGeometry;
+    QRect m_stretch;
+    QSize m_templateSize;
     void reject() override;
     void connectNotifications();
     void dispatch(const std::function<void()> &handler);
