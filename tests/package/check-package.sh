@@ -61,6 +61,7 @@ grep -q "libostrelhost1 (= $version)" <<<"$(depends "$dev")" || fail "-dev depen
 grep -q "libsecret-1-0" <<<"$(depends "$kelvo")" || fail "libsecret is no dependency: $(depends "$kelvo")"
 grep -q "libcurl4" <<<"$(depends "$kelvo")" || fail "libcurl is no dependency: $(depends "$kelvo")"
 grep -q "gnome-keyring" <<<"$(dpkg-deb -f "$kelvo" Recommends)" || fail "no keyring recommended"
+[ "$(dpkg-deb -f "$runtime" Multi-Arch)" = same ] || fail "the host library is not Multi-Arch: same"
 # Every run path an installed binary has leads to a folder the packages make.
 unpacked=$work/unpacked
 mkdir -p "$unpacked"
@@ -89,7 +90,8 @@ else
   cp /var/lib/dpkg/info/*.list "$root/var/lib/dpkg/info/"
   dpkg --root="$root" --force-script-chrootless -i "${debs[@]}" >"$work/dpkg.log" 2>&1 \
     || fail "dpkg -i: $(tail -5 "$work/dpkg.log")"
-  grep -qx "activate-noawait ldconfig" "$root/var/lib/dpkg/info/libostrelhost1.triggers" \
+  # Multi-Arch: same, so dpkg names its files with the architecture.
+  grep -qx "activate-noawait ldconfig" "$root/var/lib/dpkg/info/libostrelhost1:$(dpkg --print-architecture).triggers" \
     || fail "libostrelhost1 does not run ldconfig by trigger"
   usr=$root/usr
   find "$usr" -print0 | sort -z | xargs -0 stat -c '%n %s %Y' >"$work/usr-before"
