@@ -46,10 +46,10 @@ CCheckDialog::CCheckDialog(const QString &label, const CheckRequest &request, QW
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto *buttons = new QDialogButtonBox(this);
-    m_trust = buttons->addButton(QStringLiteral("Hostschlüssel vertrauen"), QDialogButtonBox::ActionRole);
-    m_writeTest = buttons->addButton(QStringLiteral("Mit Schreibtest prüfen"), QDialogButtonBox::ActionRole);
-    m_cancel = buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
-    QPushButton *close = buttons->addButton(QStringLiteral("Schließen"), QDialogButtonBox::AcceptRole);
+    m_trust = buttons->addButton(QStringLiteral("&Hostschlüssel vertrauen"), QDialogButtonBox::ActionRole);
+    m_writeTest = buttons->addButton(QStringLiteral("Mit Schreib&test prüfen"), QDialogButtonBox::ActionRole);
+    m_cancel = buttons->addButton(QStringLiteral("&Abbrechen"), QDialogButtonBox::RejectRole);
+    QPushButton *close = buttons->addButton(QStringLiteral("&Schließen"), QDialogButtonBox::AcceptRole);
     m_trust->hide();
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_cancelled = true; });
     connect(close, &QPushButton::clicked, this, &QDialog::accept);

@@ -31,7 +31,7 @@ std::optional<AskedPassword> askPassword(const SignInKey &key, QWidget *parent)
     auto *password = new QLineEdit(&dialog);
     password->setObjectName(QStringLiteral("password"));
     password->setEchoMode(QLineEdit::Password);
-    auto *keep = new QCheckBox(QStringLiteral("Im Schlüsselbund der Arbeitsumgebung speichern"), &dialog);
+    auto *keep = new QCheckBox(QStringLiteral("Im Schlüsselbund der Arbeitsumgebung &speichern"), &dialog);
     keep->setObjectName(QStringLiteral("keep"));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -41,7 +41,7 @@ std::optional<AskedPassword> askPassword(const SignInKey &key, QWidget *parent)
                              &dialog);
     about->setTextFormat(Qt::PlainText);
     form->addRow(about);
-    form->addRow(QStringLiteral("Passwort:"), password);
+    form->addRow(QStringLiteral("&Passwort:"), password);
     form->addRow(keep);
     form->addRow(buttons);
     if (dialog.exec() != QDialog::Accepted)

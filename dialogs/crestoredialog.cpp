@@ -47,6 +47,8 @@ CRestoreDialog::CRestoreDialog(const CBookBackups &backups, QWidget *parent)
     MarkForScreenReaders(this);
     m_list->setObjectName(QStringLiteral("backups"));
     m_list->setAccessibleName(QStringLiteral("Sicherungen"));
+    m_list->setAccessibleDescription(
+        QStringLiteral("Tasten: Auf, Ab: durch die Sicherungen; Eingabe oder Doppelklick: wiederherstellen; Esc: Abbrechen"));
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({QStringLiteral("Gesichert am"), QStringLiteral("Einträge"),
                              QStringLiteral("Wiederherstellen ändert")});
@@ -69,8 +71,8 @@ CRestoreDialog::CRestoreDialog(const CBookBackups &backups, QWidget *parent)
     }
 
     auto *buttons = new QDialogButtonBox(this);
-    m_restore = buttons->addButton(QStringLiteral("Wiederherstellen"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
+    m_restore = buttons->addButton(QStringLiteral("&Wiederherstellen"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("&Abbrechen"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *line) {

@@ -31,12 +31,14 @@ CSearchDialog::CSearchDialog(CServerBookStore &store, const QString &text, QWidg
 {
     setWindowTitle(QStringLiteral("Eintrag suchen"));
     MarkForScreenReaders(this);
-    auto *prompt = new QLabel(QStringLiteral("Suchen nach:"), this);
+    auto *prompt = new QLabel(QStringLiteral("&Suchen nach:"), this);
     prompt->setBuddy(m_text);
-    m_text->setAccessibleName(QStringLiteral("Suchen nach:"));
+    m_text->setAccessibleName(QStringLiteral("&Suchen nach:"));
     m_text->setObjectName(QStringLiteral("searchText"));
     m_matches->setObjectName(QStringLiteral("matches"));
     m_matches->setAccessibleName(QStringLiteral("Gefundene Einträge"));
+    m_matches->setAccessibleDescription(
+        QStringLiteral("Tasten: Auf, Ab: durch die Treffer; Eingabe oder Doppelklick: Eintrag wählen; Esc: Abbrechen"));
     m_matches->setRootIsDecorated(false);
     m_matches->setHeaderLabels({QStringLiteral("Bezeichnung"), QStringLiteral("Adresse"),
                                 QStringLiteral("Startverzeichnis")});
@@ -45,9 +47,9 @@ CSearchDialog::CSearchDialog(CServerBookStore &store, const QString &text, QWidg
     m_text->installEventFilter(this);
 
     auto *buttons = new QDialogButtonBox(this);
-    m_ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    m_ok = buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole);
     m_ok->setDefault(true);
-    buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
+    buttons->addButton(QStringLiteral("&Abbrechen"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_matches, &QTreeWidget::itemActivated, this, &QDialog::accept);

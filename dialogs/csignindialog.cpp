@@ -28,14 +28,14 @@ CSignInDialog::CSignInDialog(const QString &label, const QString &user, const QS
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Eintrag:"), entry);
-    form->addRow(QStringLiteral("Benutzername:"), m_user);
-    form->addRow(QStringLiteral("Passwort:"), m_password);
+    form->addRow(QStringLiteral("&Benutzername:"), m_user);
+    form->addRow(QStringLiteral("&Passwort:"), m_password);
     form->addRow(QStringLiteral("Im Schlüsselbund:"), state);
 
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *save = buttons->addButton(QStringLiteral("Speichern"), QDialogButtonBox::AcceptRole);
-    QPushButton *remove = buttons->addButton(QStringLiteral("Passwort entfernen"), QDialogButtonBox::DestructiveRole);
-    buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
+    QPushButton *save = buttons->addButton(QStringLiteral("&Speichern"), QDialogButtonBox::AcceptRole);
+    QPushButton *remove = buttons->addButton(QStringLiteral("Passwort &entfernen"), QDialogButtonBox::DestructiveRole);
+    buttons->addButton(QStringLiteral("&Abbrechen"), QDialogButtonBox::RejectRole);
     save->setDefault(true);
     remove->setEnabled(canRemove);
     connect(save, &QPushButton::clicked, this, [this] {

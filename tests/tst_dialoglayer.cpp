@@ -867,7 +867,8 @@ void tst_DialogLayer::templatesHaveEveryControl()
             QWidget *widget = child(&dialog, c.id);
             QVERIFY2(widget, qPrintable(QStringLiteral("%1/%2").arg(t.id).arg(c.id)));
             if (auto *button = qobject_cast<QPushButton *>(widget)) {
-                QCOMPARE(button->text(), QString::fromUtf8(c.text));
+                // The template's text, with an access key.
+                QCOMPARE(QString(button->text()).remove(QLatin1Char('&')), QString::fromUtf8(c.text));
                 QCOMPARE(button->isDefault(), c.id == 1);
             }
             if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
@@ -882,12 +883,27 @@ void tst_DialogLayer::templatesHaveEveryControl()
         }
         QStringList labels;
         for (auto *label : dialog.findChildren<QLabel *>())
-            labels << label->text();
+            labels << QString(label->text()).remove(QLatin1Char('&'));
         for (auto *group : dialog.findChildren<QGroupBox *>())
             labels << group->title();
         for (const ControlTemplate &c : t.controls) {
             if (c.id == kNoControlId)
                 QVERIFY2(labels.contains(QString::fromUtf8(c.text)), c.text);
+        }
+    }
+    // Every button and every label of a field has an access key of its own.
+    for (const DialogTemplate &t : KelvoTemplates()) {
+        CDialog dialog(t.id);
+        QVERIFY(dialog.Create());
+        QStringList keys;
+        for (QWidget *control : dialog.findChildren<QWidget *>()) {
+            auto *label = qobject_cast<QLabel *>(control);
+            auto *button = qobject_cast<QPushButton *>(control);
+            if (!button && !(label && label->buddy()))
+                continue;
+            const QKeySequence key = QKeySequence::mnemonic(button ? button->text() : label->text());
+            QVERIFY2(!key.isEmpty() && !keys.contains(key.toString()), qPrintable(control->objectName()));
+            keys << key.toString();
         }
     }
     // Geometry comes from dialog units: OK sits right of Abbrechen, below the list.

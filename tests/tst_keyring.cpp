@@ -70,7 +70,7 @@ QStringList filesHolding(const QString &folder, const QByteArray &bytes)
 void clickButton(QWidget *dialog, const QString &text)
 {
     for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
-        if (button->text() == text)
+        if (QString(button->text()).remove(QLatin1Char('&')) == text)
             return button->click();
     }
     QFAIL(qPrintable("no button " + text));

@@ -375,7 +375,7 @@ void tst_SiteCheck::dialogShowsTheStepsAndCancels()
             return steps && steps->topLevelItemCount() >= 5 ? top : nullptr;
         }, [&stopped](QWidget *check) {
             for (QPushButton *button : check->findChildren<QPushButton *>()) {
-                if (button->text() == "Abbrechen")
+                if (button->text() == "&Abbrechen")
                     button->click();
             }
             whenFound([check]() -> QWidget * {

@@ -79,6 +79,35 @@ QWidget *createControl(const ControlTemplate &c, QWidget *parent)
     return nullptr;
 }
 
+// Gives text an access key (Alt with the letter, underlined only while Alt
+// is held): its first letter no other control of the dialog has taken.
+// The text itself stays as the template has it.
+QString withAccessKey(const QString &text, QString *taken)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar letter = text[i].toLower();
+        if (letter.isLetter() && !taken->contains(letter)) {
+            taken->append(letter);
+            return text.left(i) + QLatin1Char('&') + text.mid(i);
+        }
+    }
+    return text;
+}
+
+// Access keys for the buttons and for the labels that name a field, in the
+// template's order.
+void giveAccessKeys(const DialogTemplate &t, const QHash<const ControlTemplate *, QWidget *> &made)
+{
+    QString taken;
+    for (const ControlTemplate &c : t.controls) {
+        QWidget *widget = made.value(&c);
+        if (auto *button = qobject_cast<QPushButton *>(widget))
+            button->setText(withAccessKey(button->text(), &taken));
+        else if (auto *label = qobject_cast<QLabel *>(widget); label && label->buddy())
+            label->setText(withAccessKey(label->text(), &taken));
+    }
+}
+
 } // namespace
 
 QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTemplate &t)
@@ -94,6 +123,7 @@ QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTempl
     dialog->setFixedSize(units.x(t.width), units.y(t.height));
 
     QHash<int, QWidget *> controls;
+    QHash<const ControlTemplate *, QWidget *> made;
     QWidget *previousTabStop = nullptr;
     // As a Windows dialog tells a screen reader, a field is named by the
     // static text or group box just before it in the template; a static
@@ -103,6 +133,7 @@ QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTempl
     QLabel *pendingLabel = nullptr;
     for (const ControlTemplate &c : t.controls) {
         QWidget *widget = createControl(c, dialog);
+        made.insert(&c, widget);
         if (c.kind == ControlKind::Static || c.kind == ControlKind::GroupBox) {
             pendingName = QString::fromUtf8(c.text);
             pendingLabel = qobject_cast<QLabel *>(widget);
@@ -133,5 +164,6 @@ QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTempl
             controls.insert(c.id, widget);
         }
     }
+    giveAccessKeys(t, made);
     return controls;
 }
