@@ -15,16 +15,18 @@
 namespace {
 
 // Dialog units are fractions of the dialog font's average character: a
-// quarter of its width horizontally, an eighth of its height vertically.
-// Kept unrounded, so that a large font does not lose a tenth of the width
-// its texts need.
+// quarter of its width horizontally (the average rounded up to whole
+// pixels, as Windows rounds it), an eighth of a whole line vertically, so
+// that a line of text fits the height the template gives it.
 class DialogUnits
 {
 public:
     explicit DialogUnits(const QFont &font)
     {
         const QFontMetricsF metrics(font);
-        m_charWidth = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52;
+        const int alphabet = qCeil(
+            metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")));
+        m_charWidth = (alphabet / 26 + 1) / 2;
         m_charHeight = qCeil(metrics.lineSpacing());
     }
     int x(int units) const { return qRound(units * m_charWidth / 4); }
@@ -92,6 +94,35 @@ QString withAccessKey(const QString &text, QString *taken)
         }
     }
     return text;
+}
+
+// A label drawn for a narrower font takes the room up to the next control
+// on its right, as far as its words need: "Server:" before a field that
+// starts well to its right is never cut.
+void widenLabels(QDialog *dialog)
+{
+    const QList<QWidget *> controls = dialog->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (QWidget *control : controls) {
+        auto *label = qobject_cast<QLabel *>(control);
+        if (!label)
+            continue;
+        const QFontMetrics metrics(label->font());
+        int needed = 0;
+        for (const QString &word : QString(label->text()).remove(QLatin1Char('&')).split(QLatin1Char(' ')))
+            needed = std::max(needed, metrics.horizontalAdvance(word));
+        QRect placed = label->geometry();
+        if (needed <= placed.width())
+            continue;
+        int limit = dialog->width();
+        for (const QWidget *other : controls) {
+            const QRect beside = other->geometry();
+            if (other != label && !qobject_cast<const QGroupBox *>(other) && beside.left() >= placed.right()
+                && beside.top() < placed.bottom() && beside.bottom() > placed.top())
+                limit = std::min(limit, beside.left() - 1);
+        }
+        placed.setWidth(std::min(needed, limit - placed.left()));
+        label->setGeometry(placed);
+    }
 }
 
 // Access keys for the buttons and for the labels that name a field, in the
@@ -165,5 +196,6 @@ QHash<int, QWidget *> BuildDialogFromTemplate(QDialog *dialog, const DialogTempl
         }
     }
     giveAccessKeys(t, made);
+    widenLabels(dialog);
     return controls;
 }
