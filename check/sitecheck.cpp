@@ -433,6 +433,11 @@ private:
         if (protocol.channel == Protocol::Ssh)
             passHostKey();
         if (code != CURLE_OK) {
+            // A handshake refused after the connection: libcurl counts the
+            // connection as made only with its TLS, but it was made.
+            if (isHandshakeFailure(code) && !told(CheckStep::Kind::Connection))
+                m_marked.push_back(CheckStep::Kind::Connection);
+            flushMarks(easy.get(), protocol);
             failed(code, timedOut, url, protocol, QString::fromUtf8(errors));
             return;
         }
@@ -510,6 +515,12 @@ private:
                 return kind;
         }
         return CheckStep::Kind::StartDir;
+    }
+
+    static bool isHandshakeFailure(CURLcode code)
+    {
+        return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE
+               || code == CURLE_SSL_CERTPROBLEM || code == CURLE_SSL_CONNECT_ERROR || code == CURLE_USE_SSL_FAILED;
     }
 
     void failed(CURLcode code, bool timedOut, const QUrl &url, const Protocol &protocol, const QString &curlText)

@@ -222,11 +222,16 @@ void tst_SiteCheck::failuresAreSaidPlainly()
         asked.stepSeconds = 2;
     const CheckResult result = RunSiteCheck(asked, {}, nullptr);
     QCOMPARE(int(result.failure), failure);
-    QStringList details;
+    QStringList details, told;
     for (const CheckStep &step : result.steps) {
+        told << StepName(step.kind);
         if (step.outcome == CheckStep::Outcome::Failed)
             details << step.detail;
     }
+    // A certificate refused was refused over a connection that was made.
+    if (failure == int(CheckFailure::Certificate))
+        QVERIFY2(told.indexOf("Verbunden") >= 0 && told.indexOf("Verbunden") < told.indexOf("Sicherer Kanal"),
+                 qPrintable(told.join(", ")));
     QVERIFY2(details.join('\n').contains(said), qPrintable(details.join('\n')));
     // Never the password, never a bare code.
     QVERIFY(!details.join('\n').contains("geheim"));
