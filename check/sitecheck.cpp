@@ -2,10 +2,10 @@
 
 #include "addresscredentials.h"
 #include "pluginapi.h"
+#include "securechannel.h"
 
 #include <curl/curl.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -14,8 +14,8 @@
 #include <QUuid>
 
 #include <memory>
-#include <string_view>
 #include <optional>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -53,12 +53,6 @@ bool isLocal(const QString &server)
     return !server.contains(QLatin1String("://")) || server.startsWith(QLatin1String("file:"), Qt::CaseInsensitive);
 }
 
-QString sha256Of(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toBase64(
-        QByteArray::OmitTrailingEquals));
-}
-
 // CURL and CURLM are both void: each owner names its own cleanup.
 struct EasyCleanup {
     void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
@@ -72,32 +66,6 @@ struct ListCleanup {
 using Easy = std::unique_ptr<CURL, EasyCleanup>;
 using Multi = std::unique_ptr<CURLM, MultiCleanup>;
 using SList = std::unique_ptr<curl_slist, ListCleanup>;
-
-// What the SSH host key callback saw.
-struct HostKeySeen {
-    bool trustNew = false;
-    QString fingerprint;
-    enum { None, Known, Added, Unknown, Changed } state = None;
-};
-
-int hostKeyCallback(CURL *, const curl_khkey *, const curl_khkey *found, curl_khmatch match, void *data)
-{
-    auto *seen = static_cast<HostKeySeen *>(data);
-    const QByteArray key = found->len ? QByteArray(found->key, qsizetype(found->len))
-                                      : QByteArray::fromBase64(QByteArray(found->key));
-    seen->fingerprint = QStringLiteral("SHA256:") + sha256Of(key);
-    switch (match) {
-    case CURLKHMATCH_OK:
-        seen->state = HostKeySeen::Known;
-        return CURLKHSTAT_FINE;
-    case CURLKHMATCH_MISSING:
-        seen->state = seen->trustNew ? HostKeySeen::Added : HostKeySeen::Unknown;
-        return seen->trustNew ? CURLKHSTAT_FINE_ADD_TO_FILE : CURLKHSTAT_REJECT;
-    default:
-        seen->state = HostKeySeen::Changed;
-        return CURLKHSTAT_REJECT;
-    }
-}
 
 // FTP says "230" once the user is signed in: later commands (the data
 // connection, the listing) may still fail, and are not the sign-in's fault.
@@ -114,50 +82,6 @@ size_t countLines(char *data, size_t size, size_t count, void *lines)
     const size_t bytes = size * count;
     *static_cast<qint64 *>(lines) += std::count(data, data + bytes, '\n');
     return bytes;
-}
-
-// A TLS certificate as curl saw it: who issued it, for which names, and
-// the SHA-256 fingerprint of its DER form.
-QString describeCertificate(CURL *easy)
-{
-    curl_certinfo *info = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1)
-        return {};
-    QString issuer, subject, names;
-    QByteArray der;
-    for (curl_slist *field = info->certinfo[0]; field; field = field->next) {
-        const QString text = QString::fromUtf8(field->data);
-        const qsizetype colon = text.indexOf(QLatin1Char(':'));
-        const QString name = text.left(colon), value = text.mid(colon + 1).trimmed();
-        if (name == QLatin1String("Issuer"))
-            issuer = value;
-        else if (name == QLatin1String("Subject"))
-            subject = value;
-        else if (name == QLatin1String("X509v3 Subject Alternative Name"))
-            names = value;
-        else if (name == QLatin1String("Cert"))
-            der = QByteArray::fromBase64(value.toLatin1().replace("-----BEGIN CERTIFICATE-----", "").replace(
-                "-----END CERTIFICATE-----", ""));
-    }
-    return QStringLiteral("ausgestellt von %1 für %2, SHA-256 %3")
-        .arg(issuer, names.isEmpty() ? subject : names,
-             QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex(':').toUpper()));
-}
-
-// Why curl did not trust a certificate, in the user's words.
-QString certificateProblem(const QString &curlText)
-{
-    if (curlText.contains(QLatin1String("self-signed"), Qt::CaseInsensitive)
-        || curlText.contains(QLatin1String("self signed"), Qt::CaseInsensitive))
-        return QStringLiteral("es ist selbst signiert");
-    if (curlText.contains(QLatin1String("expired"), Qt::CaseInsensitive))
-        return QStringLiteral("es ist abgelaufen");
-    if (curlText.contains(QLatin1String("subject name"), Qt::CaseInsensitive)
-        || curlText.contains(QLatin1String("host name"), Qt::CaseInsensitive))
-        return QStringLiteral("es gilt nicht für diesen Servernamen");
-    if (curlText.contains(QLatin1String("issuer"), Qt::CaseInsensitive))
-        return QStringLiteral("sein Aussteller ist unbekannt");
-    return QStringLiteral("es wurde nicht bestätigt");
 }
 
 class Checker
@@ -298,7 +222,7 @@ private:
         if (protocol.channel == Protocol::Ssh) {
             QDir().mkpath(QFileInfo(m_request.knownHostsFile).path());
             curl_easy_setopt(e, CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(m_request.knownHostsFile).constData());
-            curl_easy_setopt(e, CURLOPT_SSH_KEYFUNCTION, hostKeyCallback);
+            curl_easy_setopt(e, CURLOPT_SSH_KEYFUNCTION, JudgeHostKey);
             curl_easy_setopt(e, CURLOPT_SSH_KEYDATA, hostKey);
             curl_easy_setopt(e, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
         }
@@ -394,7 +318,7 @@ private:
             }
             case CheckStep::Kind::Secure:
                 if (protocol.channel == Protocol::Tls || protocol.channel == Protocol::ExplicitTls)
-                    pass(kind, QStringLiteral("TLS, Zertifikat ") + describeCertificate(easy));
+                    pass(kind, QStringLiteral("TLS, Zertifikat ") + DescribeCertificate(easy));
                 break;
             default:
                 pass(kind, {});
@@ -575,7 +499,7 @@ private:
         if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE || code == CURLE_SSL_CERTPROBLEM)
             return fail(CheckStep::Kind::Secure, CheckFailure::Certificate,
                         QStringLiteral("Dem Zertifikat von %1 wird nicht vertraut: %2; %3.")
-                            .arg(host, certificateProblem(curlText), untrustedCertificate(url, protocol)));
+                            .arg(host, CertificateProblem(curlText), untrustedCertificate(url, protocol)));
         if (protocol.channel == Protocol::Ssh && told(CheckStep::Kind::Secure) && !told(CheckStep::Kind::SignIn))
             return fail(CheckStep::Kind::SignIn, CheckFailure::SignIn,
                         QStringLiteral("Die Anmeldung wurde abgelehnt: Benutzername oder Passwort stimmen nicht."));
@@ -596,7 +520,7 @@ private:
         curl_easy_setopt(easy.get(), CURLOPT_CONNECT_ONLY, 1L);
         curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT, long(m_request.stepSeconds));
         curl_easy_perform(easy.get());
-        const QString described = describeCertificate(easy.get());
+        const QString described = DescribeCertificate(easy.get());
         return described.isEmpty() ? QStringLiteral("es ließ sich nicht lesen") : described;
     }
 
@@ -614,58 +538,6 @@ private:
 };
 
 } // namespace
-
-QString StepName(CheckStep::Kind kind)
-{
-    switch (kind) {
-    case CheckStep::Kind::Address:
-        return QStringLiteral("Adresse verstanden");
-    case CheckStep::Kind::Worker:
-        return QStringLiteral("Publishing-Worker");
-    case CheckStep::Kind::Name:
-        return QStringLiteral("Name aufgelöst");
-    case CheckStep::Kind::Connection:
-        return QStringLiteral("Verbunden");
-    case CheckStep::Kind::Secure:
-        return QStringLiteral("Sicherer Kanal");
-    case CheckStep::Kind::SignIn:
-        return QStringLiteral("Angemeldet");
-    case CheckStep::Kind::StartDir:
-        return QStringLiteral("Startverzeichnis");
-    case CheckStep::Kind::Write:
-        return QStringLiteral("Schreibtest");
-    }
-    return {};
-}
-
-int ExitCodeOf(CheckFailure failure)
-{
-    switch (failure) {
-    case CheckFailure::None:
-        return 0;
-    case CheckFailure::Address:
-    case CheckFailure::Worker:
-        return 3;
-    case CheckFailure::NameUnknown:
-        return 4;
-    case CheckFailure::Unreachable:
-        return 5;
-    case CheckFailure::TimedOut:
-        return 6;
-    case CheckFailure::Certificate:
-    case CheckFailure::HostKey:
-        return 7;
-    case CheckFailure::SignIn:
-        return 8;
-    case CheckFailure::StartDir:
-    case CheckFailure::Permission:
-        return 9;
-    case CheckFailure::Cancelled:
-    case CheckFailure::Other:
-        return 1;
-    }
-    return 1;
-}
 
 CheckResult RunSiteCheck(const CheckRequest &request, const std::function<void(const CheckStep &)> &seen,
                          const std::atomic<bool> *cancel)

@@ -88,7 +88,7 @@ void CServerBookDialog::OnInitDialog()
     // A screen reader tells the list's keys with the list.
     if (CListBox *list = Lines()) {
         QStringList keys;
-        for (const auto &[key, what] : keyTable())
+        for (const auto &[key, what] : KeyTable(m_actions))
             keys << key + QStringLiteral(": ") + what;
         list->setAccessibleDescription(QStringLiteral("Tasten: ") + keys.join(QStringLiteral(", ")));
     }
@@ -197,25 +197,10 @@ void CServerBookDialog::focusList()
         list->setFocus();
 }
 
-// The list's keys, as its menu and the template's buttons give them:
-// each key with what it does.
-std::vector<std::pair<QString, QString>> CServerBookDialog::keyTable() const
-{
-    std::vector<std::pair<QString, QString>> keys{{QStringLiteral("Eingabe"), QStringLiteral("OK")},
-                                                  {QStringLiteral("Esc"), QStringLiteral("Abbrechen")}};
-    for (const ListAction &action : m_actions) {
-        if (!action.key.isEmpty())
-            keys.emplace_back(action.key.toString(QKeySequence::NativeText),
-                              action.text.isEmpty() ? action.keyName : action.text);
-    }
-    keys.emplace_back(QStringLiteral("Umschalt+F10, Menütaste"), QStringLiteral("diese Befehle als Menü"));
-    return keys;
-}
-
 void CServerBookDialog::ShowKeys()
 {
     QStringList lines;
-    for (const auto &[key, what] : keyTable())
+    for (const auto &[key, what] : KeyTable(m_actions))
         lines << key + QLatin1Char('\t') + what;
     MessageBox(QStringLiteral("Tasten in der Liste der Einträge:\n\n") + lines.join(QLatin1Char('\n')),
                MessageBoxFlags::Ok);

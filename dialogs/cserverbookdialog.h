@@ -93,7 +93,6 @@ private:
     void UpdateDeleteButton();
     int selectionToChange();
     void focusList();
-    std::vector<std::pair<QString, QString>> keyTable() const;
     void DeleteEntry();
     void NewEntry();
     void EditEntry();

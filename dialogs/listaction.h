@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -23,6 +24,10 @@ struct ListAction {
     // What the key table calls a command that has no menu text.
     QString keyName = {};
 };
+
+// The keys of a list with these actions, each with what it does: Enter and
+// Escape for the dialog's buttons, each action's key, and the menu keys.
+std::vector<std::pair<QString, QString>> KeyTable(const std::vector<ListAction> &actions);
 
 // Shows the actions that have a text as a context menu at a point, each
 // enabled when what it needs is there, and runs the one chosen.

@@ -76,10 +76,10 @@ struct ComparedEntry {
     }
 };
 
-size_t qHash(ComparedEntry compared, size_t seed)
+size_t qHash(ComparedEntry compared, size_t hashSeed)
 {
     const BookEntry &entry = *compared.entry;
-    return qHashMulti(seed, entry.label, entry.server, comparable(entry.startDir), entry.pluginFile);
+    return qHashMulti(hashSeed, entry.label, entry.server, comparable(entry.startDir), entry.pluginFile);
 }
 
 // A site list as its reader reads it: straight from the file, counting the
