@@ -26,14 +26,16 @@ constexpr int kPluginFileRole = Qt::UserRole + 1;
 } // namespace
 
 CSearchDialog::CSearchDialog(CServerBookStore &store, const QString &text, QWidget *parent)
-    : QDialog(parent), m_store(store), m_text(new QLineEdit(text, this)), m_status(new QLabel(this)),
-      m_matches(new QTreeWidget(this)), m_ok(nullptr)
+    : QDialog(parent), m_store(store)
 {
     setWindowTitle(QStringLiteral("Eintrag suchen"));
     MarkForScreenReaders(this);
+    // Made in reading order, which is the order a screen reader reads them in.
     auto *prompt = new QLabel(QStringLiteral("&Suchen nach:"), this);
+    m_text = new QLineEdit(text, this);
+    m_matches = new QTreeWidget(this);
+    m_status = new QLabel(this);
     prompt->setBuddy(m_text);
-    m_text->setAccessibleName(QStringLiteral("&Suchen nach:"));
     m_text->setObjectName(QStringLiteral("searchText"));
     m_matches->setObjectName(QStringLiteral("matches"));
     m_matches->setAccessibleName(QStringLiteral("Gefundene Einträge"));
@@ -68,7 +70,7 @@ CSearchDialog::CSearchDialog(CServerBookStore &store, const QString &text, QWidg
     m_text->selectAll();
     m_text->setFocus();
     m_ok->setEnabled(false);
-    m_status->setText(QStringLiteral("Das Serverbook wird gelesen …"));
+    ShowStatus(QStringLiteral("Das Serverbook wird gelesen …"));
 
     // Its own connection, in its own thread: nothing of the store's is shared.
     const QString file = store.File();
@@ -94,7 +96,7 @@ CSearchDialog::~CSearchDialog() = default;
 void CSearchDialog::IndexRead(std::shared_ptr<const CEntrySearch> index, const QString &problem)
 {
     if (!index) {
-        m_status->setText(QStringLiteral("Das Serverbook kann nicht durchsucht werden: %1").arg(problem));
+        ShowStatus(QStringLiteral("Das Serverbook kann nicht durchsucht werden: %1").arg(problem));
         return;
     }
     m_index = std::move(index);
@@ -110,7 +112,7 @@ void CSearchDialog::ShowMatches()
     m_matches->clear();
     const QString text = m_text->text();
     if (text.trimmed().isEmpty()) {
-        m_status->setText(QStringLiteral("Bitte einen Teil der Bezeichnung, der Adresse oder des Startverzeichnisses "
+        ShowStatus(QStringLiteral("Bitte einen Teil der Bezeichnung, der Adresse oder des Startverzeichnisses "
                                          "eingeben."));
         return;
     }
@@ -132,7 +134,7 @@ void CSearchDialog::ShowMatches()
                 ++gone;
         }
     } catch (const StoreError &error) {
-        m_status->setText(error.message());
+        ShowStatus(error.message());
         return;
     }
     QCollator collator{QLocale(QLocale::German, QLocale::Germany)};
@@ -145,14 +147,24 @@ void CSearchDialog::ShowMatches()
     }
     const qsizetype matching = qsizetype(found.count) - gone;
     if (shown.empty())
-        m_status->setText(QStringLiteral("Kein Eintrag enthält \"%1\".").arg(text.trimmed()));
+        ShowStatus(QStringLiteral("Kein Eintrag enthält \"%1\".").arg(text.trimmed()));
     else if (matching > qsizetype(shown.size()))
-        m_status->setText(QStringLiteral("Die ersten %1 von %2 Treffern; bitte genauer suchen.")
+        ShowStatus(QStringLiteral("Die ersten %1 von %2 Treffern; bitte genauer suchen.")
                               .arg(shown.size())
                               .arg(matching));
     else
-        m_status->setText(shown.size() == 1 ? QStringLiteral("1 Treffer") : QStringLiteral("%1 Treffer").arg(shown.size()));
+        ShowStatus(shown.size() == 1 ? QStringLiteral("1 Treffer") : QStringLiteral("%1 Treffer").arg(shown.size()));
     m_matches->setCurrentItem(m_matches->topLevelItem(0));
+}
+
+// The status line says what the search found. The text field, where the
+// user types, carries it as its description as well: a screen reader speaks
+// a change of the focused field's description, and a label's change it
+// does not, so the count is heard as it changes.
+void CSearchDialog::ShowStatus(const QString &text)
+{
+    m_status->setText(text);
+    m_text->setAccessibleDescription(text);
 }
 
 bool CSearchDialog::eventFilter(QObject *watched, QEvent *event)

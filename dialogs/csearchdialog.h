@@ -49,12 +49,13 @@ protected:
 private:
     void IndexRead(std::shared_ptr<const CEntrySearch> index, const QString &problem);
     void ShowMatches();
+    void ShowStatus(const QString &text);
 
     CServerBookStore &m_store;
-    QLineEdit *m_text;
-    QLabel *m_status;
-    QTreeWidget *m_matches;
-    QPushButton *m_ok;
+    QLineEdit *m_text = nullptr;
+    QTreeWidget *m_matches = nullptr;
+    QLabel *m_status = nullptr;
+    QPushButton *m_ok = nullptr;
     std::shared_ptr<const CEntrySearch> m_index;
     // Last, so that it ends (and stops posting) before anything else goes.
     std::jthread m_reader;

@@ -5,7 +5,8 @@ Starts an X server (Xvfb), a session bus and the AT-SPI registry, runs the
 demo host on a book of one entry, and reads each dialog's controls as Orca
 would: role, name and the label that names them ("labelled by"). "Neu ..."
 is pressed through AT-SPI, as a screen reader user would press it, and both
-dialogs are cancelled the same way.
+dialogs are cancelled the same way. The search is opened with its key, and
+what it found must reach the screen reader as the user types.
 
 Usage: check-screenreader.py BUILD_DIR
 """
@@ -19,6 +20,7 @@ import time
 build = sys.argv[1]
 work = tempfile.mkdtemp()
 children = []
+CONTROL_MASK = 1 << 2  # X11 state bit of the Control key
 
 
 def fail(message):
@@ -76,11 +78,53 @@ def expect(dialog, expected):
 
 
 def press(dialog, name):
-    for control in dialog:
-        if control.getRoleName() == "push button" and control.name == name:
-            control.queryAction().doAction(0)
-            return
-    fail("%s has no button %s" % (dialog.name, name))
+    def find(parent):
+        for control in parent:
+            if control.getRoleName() == "push button" and control.name == name:
+                return control
+            if control.getRoleName() == "panel":
+                found = find(control)
+                if found is not None:
+                    return found
+        return None
+    button = find(dialog)
+    if button is None:
+        fail("%s has no button %s" % (dialog.name, name))
+    button.queryAction().doAction(0)
+
+
+def press_key(symbol, modifiers=0):
+    """Presses a key as the keyboard would, through the registry's XTest."""
+    if modifiers:
+        pyatspi.Registry.generateKeyboardEvent(modifiers, None, pyatspi.KEY_LOCKMODIFIERS)
+    pyatspi.Registry.generateKeyboardEvent(symbol, None, pyatspi.KEY_SYM)
+    if modifiers:
+        pyatspi.Registry.generateKeyboardEvent(modifiers, None, pyatspi.KEY_UNLOCKMODIFIERS)
+
+
+def gone(application, dialog):
+    name = dialog.name
+    wait_for("the end of " + name, lambda: None if any(
+        window is not None and window.name == name for window in application) else True)
+
+
+def expect_announced(field, typed, told):
+    """Types into field and waits for the change of its description that a
+    screen reader speaks for the focused field."""
+    heard = []
+    listener = lambda event: heard.append(event.source.description) if event.source == field else None
+    pyatspi.Registry.registerEventListener(listener, "object:property-change:accessible-description")
+    field.queryEditableText().setTextContents(typed)
+    context = GLib.MainContext.default()
+    end = time.time() + 10
+    while told not in heard and time.time() < end:
+        context.iteration(False)
+        time.sleep(0.01)
+    pyatspi.Registry.deregisterEventListener(listener, "object:property-change:accessible-description")
+    if told not in heard:
+        fail("after typing %r a screen reader hears %s, not %r" % (typed, heard, told))
+    if not field.getState().contains(pyatspi.STATE_FOCUSED):
+        fail("the search field lost the focus, so the count is not spoken")
 
 
 def expect_modal(dialog):
@@ -100,6 +144,7 @@ def dialog_named(application, caption):
 try:
     start_session()
     import pyatspi  # only once the session bus is there
+    from gi.repository import GLib
 
     plugins = os.path.join(work, "plugins")
     os.makedirs(plugins)
@@ -177,8 +222,25 @@ try:
         fail("the worker list reads %s" % workers)
 
     press(new_entry, "Abbrechen")
-    wait_for("return to the selection", lambda: None if any(
-        w is not None and w.name == new_entry.name for w in app) else True)
+    gone(app, new_entry)
+
+    # The list has the focus again; Ctrl+F opens the search.
+    press_key(ord("f"), CONTROL_MASK)
+    search = dialog_named(app, "Eintrag suchen")
+    expect_modal(search)
+    prompt = "Suchen nach:"
+    found = [(control.getRoleName(), control.name) for control in search]
+    if found[:3] != [("label", prompt), ("text", prompt), ("tree", "Gefundene Einträge")]:
+        fail("the search reads %s" % found)
+    field = [control for control in search if control.getRoleName() == "text"][0]
+    expect_announced(field, "Ver", "1 Treffer")
+    expect_announced(field, "Vereinsheim", "Kein Eintrag enthält \"Vereinsheim\".")
+    matches = [control for control in search if control.getRoleName() == "tree"][0]
+    for told in ("Auf", "Eingabe", "Esc"):
+        if told not in matches.description:
+            fail("the matches' description names no %s: %r" % (told, matches.description))
+    press(search, "Abbrechen")
+    gone(app, search)
     press(dialog_named(app, "Serverbook-Auswahl"), "Abbrechen")
     output, _ = host.communicate(timeout=20)
     if host.returncode != 0 or "Ergebnis: 2 (abgebrochen)" not in output:
