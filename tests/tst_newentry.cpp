@@ -138,6 +138,8 @@ void tst_NewEntry::incompatibleProtocolIsQuestioned()
         };
         answer(QMessageBox::No);
         QVERIFY(entry->isVisible());
+        // The address is what the user is asked to mend.
+        QCOMPARE(entry->focusWidget(), field(entry, Address));
         QCOMPARE(field(entry, Address)->text(), QStringLiteral("http://www.example.com/web"));
         QCOMPARE(field(entry, StartPath)->text(), QStringLiteral("/web"));
         QVERIFY(storedRows(module).isEmpty());
