@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """What a screen reader receives from both dialogs, over a real AT-SPI bus.
 
-Starts an X server (Xvfb), a session bus and the AT-SPI registry, runs the
+Starts an X server (Xvfb) with a window manager, a session bus and the
+AT-SPI registry, runs the
 demo host on a book of one entry, and reads each dialog's controls as Orca
 would: role, name and the label that names them ("labelled by"). "Neu ..."
 is pressed through AT-SPI, as a screen reader user would press it, and both
 dialogs are cancelled the same way. The search is opened with its key, and
-what it found must reach the screen reader as the user types.
+what it found must reach the screen reader as the user types. After a
+restore the keys must go on working on the list: Shift+F10, Up and Return
+open the key table, and do not end the dialog.
 
 Usage: check-screenreader.py BUILD_DIR
 """
@@ -20,7 +23,8 @@ import time
 build = sys.argv[1]
 work = tempfile.mkdtemp()
 children = []
-CONTROL_MASK = 1 << 2  # X11 state bit of the Control key
+SHIFT_MASK, CONTROL_MASK = 1 << 0, 1 << 2  # X11 state bits of the modifier keys
+F10, UP, RETURN = 0xffc7, 0xff52, 0xff0d  # X11 key symbols
 
 
 def fail(message):
@@ -47,6 +51,9 @@ def start_session():
                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
     start("/usr/libexec/at-spi-bus-launcher", "--launch-immediately", stderr=subprocess.DEVNULL)
+    # A window manager decides which window is active once a dialog closes,
+    # as on a desktop.
+    start("openbox", "--sm-disable", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def wait_for(what, find, seconds=20):
@@ -102,6 +109,10 @@ def press_key(symbol, modifiers=0):
         pyatspi.Registry.generateKeyboardEvent(modifiers, None, pyatspi.KEY_UNLOCKMODIFIERS)
 
 
+def focused(control):
+    return control.getState().contains(pyatspi.STATE_FOCUSED)
+
+
 def gone(application, dialog):
     name = dialog.name
     wait_for("the end of " + name, lambda: None if any(
@@ -123,7 +134,7 @@ def expect_announced(field, typed, told):
     pyatspi.Registry.deregisterEventListener(listener, "object:property-change:accessible-description")
     if told not in heard:
         fail("after typing %r a screen reader hears %s, not %r" % (typed, heard, told))
-    if not field.getState().contains(pyatspi.STATE_FOCUSED):
+    if not focused(field):
         fail("the search field lost the focus, so the count is not spoken")
 
 
@@ -154,6 +165,14 @@ try:
     book = [os.path.join(build, "kelvo-book"), "--plugin-dir", plugins]
     subprocess.run(book + ["init"], check=True)
     subprocess.run(book + ["add", "Verein", "ftp://ftp.example.com/", "/verein", "FtpWorker.so"], check=True)
+    # One backup to restore, the book with "Archiv" before it was deleted.
+    subprocess.run(book + ["add", "Archiv", "ftp://archiv.example.com/", "/", "FtpWorker.so"], check=True)
+    subprocess.run(book + ["delete", "1", "--label", "Archiv"], check=True, stdout=subprocess.DEVNULL)
+    listed = subprocess.run(book + ["backups"], check=True, stdout=subprocess.PIPE, text=True).stdout
+    for line in listed.splitlines():
+        name, _, _, change = line.split("\t")
+        if not change.startswith("+1 "):
+            os.remove(os.path.join(plugins, "DATA", "backup", name))
 
     def start_host():
         return start(os.path.join(build, "ostrel-host"), "--plugin-dir", plugins, "serverbook",
@@ -241,6 +260,31 @@ try:
             fail("the matches' description names no %s: %r" % (told, matches.description))
     press(search, "Abbrechen")
     gone(app, search)
+
+    # A restore lists the book afresh; the keys still work on the list.
+    press_key(F10, SHIFT_MASK)
+    press_key(UP)  # from the menu's top to its last commands
+    press_key(UP)
+    press_key(RETURN)
+    restore = dialog_named(app, "Sicherung wiederherstellen")
+    press_key(RETURN)
+    question = wait_for("the restore question", lambda: next(
+        (window for window in app if window is not None and window.getRoleName() == "alert"), None))
+    press(question, "Ja")
+    gone(app, restore)
+    selection = dialog_named(app, "Serverbook-Auswahl")
+    the_list = [control for control in selection if control.getRoleName() == "list"][0]
+    wait_for("the list with the entry restored", lambda: True if [line.name for line in the_list] == ["Archiv", "Verein"] else None)
+    wait_for("the focus on the list", lambda: True if focused(the_list) else None)
+    press_key(F10, SHIFT_MASK)
+    press_key(UP)  # the menu's last command: the key table
+    press_key(RETURN)
+    keys = wait_for("the key table", lambda: next(
+        (window for window in app if window is not None and window.getRoleName() == "alert"), None))
+    if host.poll() is not None:
+        fail("the keys after a restore ended the dialog")
+    press(keys, "OK")
+    gone(app, keys)
     press(dialog_named(app, "Serverbook-Auswahl"), "Abbrechen")
     output, _ = host.communicate(timeout=20)
     if host.returncode != 0 or "Ergebnis: 2 (abgebrochen)" not in output:
