@@ -1,6 +1,7 @@
 #include "sitecheck.h"
 
 #include "addresscredentials.h"
+#include "curltransfer.h"
 #include "pluginapi.h"
 #include "securechannel.h"
 
@@ -15,66 +16,20 @@
 
 #include <memory>
 #include <optional>
-#include <string_view>
 
 #include <unistd.h>
 
 namespace {
-
-// How the check reaches a scheme: libcurl's scheme, the worker service that
-// transfers over it, and the secure channel it demands.
-struct Protocol {
-    const char *curlScheme;
-    int service;
-    enum Channel { Plain, Tls, ExplicitTls, Ssh } channel;
-    bool lists;  // a folder can be listed (FTP, SFTP); HTTP only answers
-};
-
-std::optional<Protocol> protocolOf(const QString &scheme)
-{
-    static const std::pair<const char *, Protocol> known[] = {
-        {"ftp", {"ftp", Service::Ftp, Protocol::Plain, true}},
-        {"ftpes", {"ftp", Service::Ftp, Protocol::ExplicitTls, true}},
-        {"ftps", {"ftps", Service::Ftp, Protocol::Tls, true}},
-        {"sftp", {"sftp", 0, Protocol::Ssh, true}},
-        {"http", {"http", Service::Http, Protocol::Plain, false}},
-        {"https", {"https", Service::Https, Protocol::Tls, false}},
-        {"gopher", {"gopher", Service::Gopher, Protocol::Plain, false}},
-    };
-    for (const auto &[name, protocol] : known) {
-        if (scheme == QLatin1String(name))
-            return protocol;
-    }
-    return std::nullopt;
-}
 
 bool isLocal(const QString &server)
 {
     return !server.contains(QLatin1String("://")) || server.startsWith(QLatin1String("file:"), Qt::CaseInsensitive);
 }
 
-// CURL and CURLM are both void: each owner names its own cleanup.
-struct EasyCleanup {
-    void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
-};
-struct MultiCleanup {
-    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
-};
 struct ListCleanup {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
-using Easy = std::unique_ptr<CURL, EasyCleanup>;
-using Multi = std::unique_ptr<CURLM, MultiCleanup>;
 using SList = std::unique_ptr<curl_slist, ListCleanup>;
-
-// FTP says "230" once the user is signed in: later commands (the data
-// connection, the listing) may still fail, and are not the sign-in's fault.
-int watchReplies(CURL *, curl_infotype type, char *data, size_t size, void *signedIn)
-{
-    if (type == CURLINFO_HEADER_IN && size >= 4 && std::string_view(data, 4) == "230 ")
-        *static_cast<bool *>(signedIn) = true;
-    return 0;
-}
 
 // A listing is counted, never kept: a line an entry.
 size_t countLines(char *data, size_t size, size_t count, void *lines)
@@ -106,7 +61,7 @@ public:
             return m_result;
         }
         const QUrl url(m_request.server, QUrl::StrictMode);
-        const std::optional<Protocol> protocol = protocolOf(url.scheme().toLower());
+        const std::optional<Protocol> protocol = ProtocolOf(url.scheme().toLower());
         if (!url.isValid() || url.host().isEmpty() || !protocol) {
             fail(CheckStep::Kind::Address, CheckFailure::Address,
                  QStringLiteral("Die Adresse \"%1\" ist keine, über die geprüft werden kann (ftp, ftps, ftpes, sftp, "
@@ -139,7 +94,6 @@ private:
             m_result.failure = failure;
         step(kind, CheckStep::Outcome::Failed, detail);
     }
-    bool cancelled() const { return m_cancel && m_cancel->load(); }
 
     // The worker is judged, but a wrong one does not stop the check of
     // the server: both are worth knowing.
@@ -179,151 +133,40 @@ private:
                  QStringLiteral("Der Ordner %1 kann nicht beschrieben werden.").arg(QDir::toNativeSeparators(folder)));
     }
 
-    // The start directory as the URL libcurl reaches it by: FTP paths are
-    // relative to the login folder unless they begin with %2F.
-    QByteArray transferUrl(const QUrl &url, const Protocol &protocol, const QString &name = {}) const
+    // Tells a step that curl's times showed as done.
+    void tellReached(CheckStep::Kind kind, CURL *easy, const Protocol &protocol)
     {
-        QString dir = m_request.startDir.isEmpty() ? QStringLiteral("/") : m_request.startDir;
-        if (protocol.lists && !dir.endsWith(QLatin1Char('/')))
-            dir += QLatin1Char('/');
-        QByteArray path = QUrl::toPercentEncoding(dir + name, "/");
-        if (QLatin1String(protocol.curlScheme).startsWith(QLatin1String("ftp")) && path.startsWith('/'))
-            path = "/%2F" + path.mid(1);
-        QByteArray base = QByteArray(protocol.curlScheme) + "://" + QUrl::toAce(url.host());
-        if (url.host().contains(QLatin1Char(':')))
-            base = QByteArray(protocol.curlScheme) + "://[" + url.host().toLatin1() + "]";
-        if (url.port() > 0)
-            base += ':' + QByteArray::number(url.port());
-        return base + path;
-    }
-
-    Easy transfer(const QUrl &url, const Protocol &protocol, const QString &user, HostKeySeen *hostKey, char *errors)
-    {
-        Easy easy(curl_easy_init());
-        CURL *e = easy.get();
-        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errors);
-        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, long(m_request.stepSeconds));
-        curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_request.stepSeconds));
-        if (!user.isEmpty())
-            curl_easy_setopt(e, CURLOPT_USERNAME, user.toUtf8().constData());
-        if (!m_request.password.isEmpty())
-            curl_easy_setopt(e, CURLOPT_PASSWORD, m_request.password.toUtf8().constData());
-        if (protocol.channel == Protocol::ExplicitTls)
-            curl_easy_setopt(e, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
-        if (protocol.channel == Protocol::Tls || protocol.channel == Protocol::ExplicitTls) {
-            curl_easy_setopt(e, CURLOPT_CERTINFO, 1L);
-            if (!m_request.extraCertificates.isEmpty()) {
-                const curl_blob authorities{const_cast<char *>(m_extraAuthorities.constData()),
-                                            size_t(m_extraAuthorities.size()), CURL_BLOB_COPY};
-                curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &authorities);
-            }
+        switch (kind) {
+        case CheckStep::Kind::Name:
+            pass(kind, {});
+            break;
+        case CheckStep::Kind::SignIn:
+            // SSH keys the host before the sign-in; HTTP signs in with
+            // its answer.
+            if (protocol.channel == Protocol::Ssh)
+                passHostKey();
+            if (protocol.lists)
+                pass(kind, m_user.isEmpty() ? QStringLiteral("anonym") : m_user);
+            else if (m_user.isEmpty())
+                skip(kind, QStringLiteral("ohne Benutzernamen"));
+            break;
+        case CheckStep::Kind::Connection: {
+            char *ip = nullptr;
+            long port = 0;
+            curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &ip);
+            curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
+            pass(kind, QStringLiteral("%1 Port %2").arg(QString::fromLatin1(ip ? ip : "")).arg(port));
+            if (protocol.channel == Protocol::Plain)
+                skip(CheckStep::Kind::Secure, QStringLiteral("unverschlüsselt"));
+            break;
         }
-        if (protocol.channel == Protocol::Ssh) {
-            QDir().mkpath(QFileInfo(m_request.knownHostsFile).path());
-            curl_easy_setopt(e, CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(m_request.knownHostsFile).constData());
-            curl_easy_setopt(e, CURLOPT_SSH_KEYFUNCTION, JudgeHostKey);
-            curl_easy_setopt(e, CURLOPT_SSH_KEYDATA, hostKey);
-            curl_easy_setopt(e, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-        }
-        if (QLatin1String(protocol.curlScheme).startsWith(QLatin1String("ftp"))) {
-            curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, watchReplies);
-            curl_easy_setopt(e, CURLOPT_DEBUGDATA, &m_ftpSignedIn);
-            curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
-        }
-        if (protocol.lists)
-            curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 1L);
-        else
-            curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(e, CURLOPT_URL, transferUrl(url, protocol).constData());
-        return easy;
-    }
-
-    // Runs easy to its end, telling the steps as their times show; each
-    // step has its time limit, and a cancel ends the run at once.
-    CURLcode perform(CURL *easy, const Protocol &protocol, bool *timedOut)
-    {
-        Multi multi(curl_multi_init());
-        curl_multi_add_handle(multi.get(), easy);
-        const std::vector<std::pair<CURLINFO, CheckStep::Kind>> marks = {
-            {CURLINFO_NAMELOOKUP_TIME_T, CheckStep::Kind::Name},
-            {CURLINFO_CONNECT_TIME_T, CheckStep::Kind::Connection},
-            {CURLINFO_APPCONNECT_TIME_T, CheckStep::Kind::Secure},
-            {CURLINFO_PRETRANSFER_TIME_T, CheckStep::Kind::SignIn},
-        };
-        size_t reached = 0;
-        qint64 stepBegan = m_clock.elapsed();
-        int running = 1;
-        CURLcode code = CURLE_OK;
-        while (running) {
-            curl_multi_perform(multi.get(), &running);
-            // A later time known means the steps before it are done too.
-            for (size_t i = marks.size(); i-- > reached;) {
-                curl_off_t at = 0;
-                curl_easy_getinfo(easy, marks[i].first, &at);
-                if (at > 0 || (m_ftpSignedIn && marks[i].second == CheckStep::Kind::SignIn)) {
-                    for (; reached <= i; ++reached)
-                        m_marked.push_back(marks[reached].second);
-                    stepBegan = m_clock.elapsed();
-                    break;
-                }
-            }
-            if (m_tellSteps)
-                flushMarks(easy, protocol);
-            if (cancelled())
-                return CURLE_ABORTED_BY_CALLBACK;
-            if (m_clock.elapsed() - stepBegan > qint64(m_request.stepSeconds) * 1000) {
-                *timedOut = true;
-                return CURLE_OPERATION_TIMEDOUT;
-            }
-            if (running)
-                curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
-        }
-        int left = 0;
-        while (CURLMsg *message = curl_multi_info_read(multi.get(), &left)) {
-            if (message->msg == CURLMSG_DONE)
-                code = message->data.result;
-        }
-        curl_multi_remove_handle(multi.get(), easy);
-        return code;
-    }
-
-    // Tells the steps curl's times showed as done.
-    void flushMarks(CURL *easy, const Protocol &protocol)
-    {
-        for (const CheckStep::Kind kind : std::exchange(m_marked, {})) {
-            switch (kind) {
-            case CheckStep::Kind::Name:
-                pass(kind, {});
-                break;
-            case CheckStep::Kind::SignIn:
-                // SSH keys the host before the sign-in; HTTP signs in with
-                // its answer.
-                if (protocol.channel == Protocol::Ssh)
-                    passHostKey();
-                if (protocol.lists)
-                    pass(kind, m_user.isEmpty() ? QStringLiteral("anonym") : m_user);
-                else if (m_user.isEmpty())
-                    skip(kind, QStringLiteral("ohne Benutzernamen"));
-                break;
-            case CheckStep::Kind::Connection: {
-                char *ip = nullptr;
-                long port = 0;
-                curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &ip);
-                curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
-                pass(kind, QStringLiteral("%1 Port %2").arg(QString::fromLatin1(ip ? ip : "")).arg(port));
-                if (protocol.channel == Protocol::Plain)
-                    skip(CheckStep::Kind::Secure, QStringLiteral("unverschlüsselt"));
-                break;
-            }
-            case CheckStep::Kind::Secure:
-                if (protocol.channel == Protocol::Tls || protocol.channel == Protocol::ExplicitTls)
-                    pass(kind, QStringLiteral("TLS, Zertifikat ") + DescribeCertificate(easy));
-                break;
-            default:
-                pass(kind, {});
-                break;
-            }
+        case CheckStep::Kind::Secure:
+            if (protocol.secured())
+                pass(kind, QStringLiteral("TLS, Zertifikat ") + DescribeCertificate(easy));
+            break;
+        default:
+            pass(kind, {});
+            break;
         }
     }
 
@@ -346,27 +189,27 @@ private:
 
     void checkNetwork(const QUrl &url, const Protocol &protocol, const QString &user)
     {
-        char errors[CURL_ERROR_SIZE] = {};
         m_hostKey.trustNew = m_request.trustNewHostKey;
-        Easy easy = transfer(url, protocol, user, &m_hostKey, errors);
+        CurlTransfer transfer(m_request, m_extraAuthorities, url, protocol, user, &m_hostKey);
+        CURL *easy = transfer.handle();
         qint64 lines = 0;
-        curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, countLines);
-        curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &lines);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, countLines);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &lines);
         bool timedOut = false;
-        const CURLcode code = perform(easy.get(), protocol, &timedOut);
+        const CURLcode code = transfer.Perform(
+            [&](CheckStep::Kind kind) { tellReached(kind, easy, protocol); }, m_cancel, &timedOut);
         if (protocol.channel == Protocol::Ssh)
             passHostKey();
         if (code != CURLE_OK) {
             // A handshake refused after the connection: libcurl counts the
             // connection as made only with its TLS, but it was made.
             if (isHandshakeFailure(code) && !told(CheckStep::Kind::Connection))
-                m_marked.push_back(CheckStep::Kind::Connection);
-            flushMarks(easy.get(), protocol);
-            failed(code, timedOut, url, protocol, QString::fromUtf8(errors));
+                tellReached(CheckStep::Kind::Connection, easy, protocol);
+            failed(code, timedOut, url, protocol, transfer.errorText());
             return;
         }
         long status = 0;
-        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         if (!protocol.lists) {
             httpAnswered(status);
             return;
@@ -402,11 +245,8 @@ private:
     void writeTest(const QUrl &url, const Protocol &protocol, const QString &user)
     {
         const QString name = QStringLiteral(".kelvo-pruefung-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-        char errors[CURL_ERROR_SIZE] = {};
-        Easy easy = transfer(url, protocol, user, &m_hostKey, errors);
-        CURL *e = easy.get();
-        curl_easy_setopt(e, CURLOPT_URL, transferUrl(url, protocol, name).constData());
-        curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 0L);
+        CurlTransfer transfer(m_request, m_extraAuthorities, url, protocol, user, &m_hostKey, name);
+        CURL *e = transfer.handle();
         curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(0));
         curl_easy_setopt(e, CURLOPT_READFUNCTION, +[](char *, size_t, size_t, void *) -> size_t { return 0; });
@@ -419,8 +259,7 @@ private:
         curl_easy_setopt(e, CURLOPT_POSTQUOTE, after.get());
         bool timedOut = false;
         // Its connection repeats the steps already told.
-        m_tellSteps = false;
-        const CURLcode code = perform(e, protocol, &timedOut);
+        const CURLcode code = transfer.Perform({}, m_cancel, &timedOut);
         if (code == CURLE_OK)
             pass(CheckStep::Kind::Write, QStringLiteral("%1 angelegt und wieder gelöscht").arg(name));
         else if (code == CURLE_ABORTED_BY_CALLBACK)
@@ -513,14 +352,14 @@ private:
     // only to describe it.
     QString untrustedCertificate(const QUrl &url, const Protocol &protocol)
     {
-        char errors[CURL_ERROR_SIZE] = {};
-        Easy easy = transfer(url, protocol, {}, &m_hostKey, errors);
-        curl_easy_setopt(easy.get(), CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(easy.get(), CURLOPT_SSL_VERIFYHOST, 0L);
-        curl_easy_setopt(easy.get(), CURLOPT_CONNECT_ONLY, 1L);
-        curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT, long(m_request.stepSeconds));
-        curl_easy_perform(easy.get());
-        const QString described = DescribeCertificate(easy.get());
+        CurlTransfer transfer(m_request, m_extraAuthorities, url, protocol, {}, &m_hostKey);
+        CURL *easy = transfer.handle();
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        curl_easy_setopt(easy, CURLOPT_CONNECT_ONLY, 1L);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT, long(m_request.stepSeconds));
+        curl_easy_perform(easy);
+        const QString described = DescribeCertificate(easy);
         return described.isEmpty() ? QStringLiteral("es ließ sich nicht lesen") : described;
     }
 
@@ -530,9 +369,6 @@ private:
     QElapsedTimer m_clock;
     CheckResult m_result;
     HostKeySeen m_hostKey;
-    std::vector<CheckStep::Kind> m_marked;
-    bool m_tellSteps = true;
-    bool m_ftpSignedIn = false;
     QString m_user;
     QByteArray m_extraAuthorities;
 };
