@@ -2,29 +2,23 @@
 // plug-in directory, through the same store code the module uses.
 
 #include "bookexport.h"
-#include "cbookbackups.h"
-#include "centrysearch.h"
 #include "cpluginhost.h"
-#include "filezillaformat.h"
 #include "siteimport.h"
 #include "cserverbookstore.h"
 #include "storeerror.h"
 
+#include "backups.h"
 #include "checks.h"
 #include "commandhelp.h"
 #include "imports.h"
+#include "listings.h"
 #include "passwords.h"
 #include "pluginfolders.h"
-#include "progress.h"
 #include "toolsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QHash>
-#include <QSaveFile>
-
-#include <algorithm>
 
 namespace {
 
@@ -71,78 +65,6 @@ void printLine(const BookEntry &entry)
           << EscapedForLine(entry.startDir) << '\t' << EscapedForLine(entry.pluginFile) << '\n';
 }
 
-// Writes entries as feed hands them over: to standard output as they come,
-// or to target whole or not at all. An export (tellChanges) says on
-// standard error what the format left out or shows otherwise than the book
-// holds it.
-int writeEntries(CBookWriter::Format format, const QString &target, const QString &book, bool tellChanges,
-                 const std::function<void(CBookWriter &)> &feed)
-{
-    flushOutput();
-    QFile standardOutput;
-    QSaveFile file(target);
-    QIODevice *device = &file;
-    if (target.isEmpty()) {
-        standardOutput.open(stdout, QIODevice::WriteOnly);
-        device = &standardOutput;
-    } else if (QString why; !OpenExportTarget(file, book, &why)) {
-        err() << "kelvo-book: " << target << ": " << why << "; nichts wurde geschrieben." << Qt::endl;
-        return 1;
-    }
-    CBookWriter writer(format, device);
-    feed(writer);
-    bool written = writer.Finish();
-    if (tellChanges && writer.LeftOut())
-        err() << "kelvo-book: " << writer.LeftOut()
-              << " Einträge ohne FileZilla-Protokoll (etwa lokale Pfade) wurden ausgelassen." << Qt::endl;
-    for (const QString &note : tellChanges ? writer.Notes() : QStringList())
-        err() << "kelvo-book: " << note << Qt::endl;
-    if (target.isEmpty()) {
-        if (written && standardOutput.flush())
-            return 0;
-        err() << "kelvo-book: Die Ausgabe konnte nicht geschrieben werden." << Qt::endl;
-        return 1;
-    }
-    if (written && file.commit())
-        return 0;
-    err() << "kelvo-book: " << target << ": " << file.errorString() << "; nichts wurde geschrieben." << Qt::endl;
-    return 1;
-}
-
-// Every entry, as it is read, with progress on a terminal.
-void feedBook(CServerBookStore &store, CBookWriter &writer)
-{
-    const qint64 total = store.CountRows();
-    CProgress progress(QStringLiteral("Einträge"), QStringLiteral("Einträge"));
-    qint64 done = 0;
-    ForEachEntry(store, [&](const BookEntry &entry) {
-        writer.Add(entry);
-        progress.Show(++done, std::max(done, total));
-    });
-}
-
-int list(CServerBookStore &store, bool json)
-{
-    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, {}, false,
-                        [&store](CBookWriter &writer) { feedBook(store, writer); });
-}
-
-int findEntries(CServerBookStore &store, const QString &text, bool json)
-{
-    // The search's reading is a listing: the nth entry read has ordinal n.
-    const CEntrySearch search = CEntrySearch::Read(store);
-    const std::vector<int> found = search.Find(text).first;
-    // As grep: no match is 1.
-    if (found.empty())
-        return 1;
-    return writeEntries(json ? CBookWriter::Format::Json : CBookWriter::Format::Lines, {}, {}, false, [&](CBookWriter &writer) {
-        for (const int index : found) {
-            if (const auto entry = store.EntryWithRowId(search.RowIdAt(index)))
-                writer.Add({index, entry->label, entry->server, entry->startDir, entry->pluginFile});
-        }
-    });
-}
-
 // The publishing workers the host loads from the plug-in folders; none,
 // after saying why, when it cannot load them.
 std::optional<std::vector<WorkerInfo>> loadedWorkers(const PluginFolders &folders)
@@ -157,14 +79,6 @@ std::optional<std::vector<WorkerInfo>> loadedWorkers(const PluginFolders &folder
     for (const auto &worker : host->Plugins()->PublishingWorkers())
         workers.push_back({worker.fileName, worker.service});
     return workers;
-}
-
-int exportBook(CServerBookStore &store, const QString &format, const QString &target)
-{
-    const CBookWriter::Format chosen = format == QLatin1String("json") ? CBookWriter::Format::Json
-                                       : format == QLatin1String("csv") ? CBookWriter::Format::Csv
-                                                                        : CBookWriter::Format::FileZilla;
-    return writeEntries(chosen, target, store.File(), true, [&store](CBookWriter &writer) { feedBook(store, writer); });
 }
 
 // Refuses texts the dialogs could not hold either.
@@ -230,77 +144,6 @@ int editEntry(CServerBookStore &store, int ordinal, const QHash<QString, QString
         return 1;
     }
     printLine(*entry);
-    return 0;
-}
-
-// One line per backup, oldest first: name, local time, entries, and what
-// restoring it would change in the book now.
-int listBackups(const QString &file)
-{
-    const CBookBackups backups(file);
-    const auto list = backups.List();
-    // No backups and no book: a wrong folder, which an empty list would hide.
-    if (list.empty())
-        CServerBookStore().Open(file);
-    QString bookProblem;
-    for (const CBookBackups::Backup &backup : list) {
-        QString difference;
-        if (!backup.complete()) {
-            difference = QStringLiteral("beschädigt: ") + backup.problem;
-        } else {
-            try {
-                difference = backups.Compare(backup.name).Summary();
-            } catch (const StoreError &error) {
-                difference = QStringLiteral("?");
-                bookProblem = error.message();
-            }
-        }
-        out() << backup.name << '\t' << backup.made.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << '\t'
-              << (backup.complete() ? QString::number(backup.entries) : QStringLiteral("-")) << '\t'
-              << EscapedForLine(difference) << '\n';
-    }
-    if (!bookProblem.isEmpty())
-        err() << "kelvo-book: nicht verglichen: " << bookProblem << Qt::endl;
-    return 0;
-}
-
-const char *changeWord(CBookBackups::Change change)
-{
-    switch (change) {
-    case CBookBackups::Change::Added:
-        return "kommt zurück";
-    case CBookBackups::Change::Removed:
-        return "fällt weg";
-    case CBookBackups::Change::Changed:
-        break;
-    }
-    return "wird geändert";
-}
-
-int restore(CServerBookStore &store, const QString &file, const QString &name, bool dryRun)
-{
-    const CBookBackups backups(file);
-    const QString path = backups.PathOf(name);
-    if (path.isEmpty()) {
-        err() << "kelvo-book: Es gibt keine Sicherung \"" << EscapedForLine(name) << "\" (siehe kelvo-book backups)."
-              << Qt::endl;
-        return 1;
-    }
-    if (dryRun) {
-        const CBookBackups::Backup checked = backups.Inspect(name);
-        if (!checked.complete())
-            throw StoreError::InBackup(path, checked.problem);
-        const auto difference = backups.Compare(name, [](CBookBackups::Change change, const QString &label) {
-            out() << changeWord(change) << '\t' << EscapedForLine(label) << '\n';
-        });
-        out() << difference.Summary() << " (Probelauf: nichts wurde geändert)\n";
-        return 0;
-    }
-    const CBookBackups::Difference difference = backups.Compare(name);
-    store.Open(file);
-    store.RestoreFrom(path);
-    out() << "Wiederhergestellt aus " << name << ": " << store.ListAll().size() << " Einträge ("
-          << difference.Summary() << "); der vorige Stand ist gesichert als " << store.BackupMade() << '\n';
     return 0;
 }
 
@@ -428,15 +271,15 @@ int run(const PluginFolders &folders, const QStringList &words)
         return 0;
     }
     if (command == QLatin1String("backups"))
-        return listBackups(file);
+        return ListBackups(file);
     CServerBookStore store;
     if (command == QLatin1String("restore"))
-        return restore(store, file, positional[0], flag("dry-run"));
+        return RestoreBackup(store, file, positional[0], flag("dry-run"));
     store.Open(file);
     if (command == QLatin1String("list"))
-        return list(store, flag("json"));
+        return ListEntries(store, flag("json"));
     if (command == QLatin1String("find"))
-        return findEntries(store, positional[0], flag("json"));
+        return FindEntries(store, positional[0], flag("json"));
     if (command == QLatin1String("add")) {
         QString server = positional[1];
         if (!textsFit(positional) || !PutPasswordAside(server))
@@ -483,7 +326,7 @@ int run(const PluginFolders &folders, const QStringList &words)
         return ImportSites(store, *workers, positional,
                            {flag("dry-run"), flag("keep-unmatched"), flag("passwords"), flag("json")});
     }
-    return exportBook(store, args.values.value(QStringLiteral("format")), positional.value(0));
+    return ExportBook(store, args.values.value(QStringLiteral("format")), positional.value(0));
 }
 
 } // namespace
