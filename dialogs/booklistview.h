@@ -12,9 +12,15 @@ class CServerBookStore;
 class QWidget;
 
 // What the parts beside the selection dialog (following outside changes,
-// search, links, import and export, restore) need of it: the book, the
+// editing, search, links, import and export, restore) need of it: the book, the
 // list, and the dialog's own ways of selecting, showing and adding entries,
 // so that every part keeps the dialog's promises about the shared book.
+// What the user is told when the row of the selected line changed or went.
+inline QString EntryGoneText()
+{
+    return QStringLiteral("Der Eintrag wurde von einem anderen Programm geändert oder gelöscht.");
+}
+
 class BookListView
 {
 public:
@@ -54,6 +60,12 @@ public:
     // Runs the new entry dialog, set up by prepare, and adds what the user
     // confirmed.
     virtual void AddEntry(const std::function<void(CNewEntryDialog &)> &prepare) = 0;
+    // Lets change alter the list in place after the dialog's own change of
+    // the book, or lists the book afresh when another program changed it too.
+    virtual void TakeIn(const std::function<void(CListBox *)> &change) = 0;
+    // Selects and shows the line of a row the dialog itself just added or
+    // changed.
+    virtual void SelectRow(qint64 rowid) = 0;
 
 protected:
     ~BookListView() = default;

@@ -15,11 +15,6 @@
 
 using namespace ServerBookControl;
 
-namespace {
-
-const QString kEntryGone = QStringLiteral("Der Eintrag wurde von einem anderen Programm geändert oder gelöscht.");
-
-} // namespace
 
 CServerBookDialog::CServerBookDialog() : CDialog(kServerBookTemplate), m_actions(actions())
 {
@@ -43,8 +38,8 @@ std::vector<ListAction> CServerBookDialog::actions()
 {
     using Needs = ListAction::Needs;
     return {
-        {QStringLiteral("Bearbeiten …"), QKeySequence(Qt::Key_F2), [this] { EditEntry(); }, Needs::Entry},
-        {QStringLiteral("Duplizieren"), {}, [this] { DuplicateEntry(); }, Needs::Entry},
+        {QStringLiteral("Bearbeiten …"), QKeySequence(Qt::Key_F2), [this] { m_edit.EditEntry(); }, Needs::Entry},
+        {QStringLiteral("Duplizieren"), {}, [this] { m_edit.DuplicateEntry(); }, Needs::Entry},
         {QStringLiteral("Anmeldedaten …"), {}, [this] { m_signIn.EditSignIn(); }, Needs::Entry},
         {QStringLiteral("Verbindung prüfen …"), QKeySequence(Qt::CTRL | Qt::Key_T), [this] { m_check.CheckConnection(); },
          Needs::Entry, true},
@@ -161,7 +156,7 @@ bool CServerBookDialog::SelectionStillMeant()
     if (!m_selectionLost)
         return true;
     m_selectionLost = false;
-    MessageBox(kEntryGone, MessageBoxFlags::Ok);
+    MessageBox(EntryGoneText(), MessageBoxFlags::Ok);
     return false;
 }
 
@@ -301,7 +296,7 @@ bool CServerBookDialog::ShowDetails()
 
 void CServerBookDialog::EntryGone()
 {
-    MessageBox(kEntryGone + QStringLiteral("\nDie Liste wird neu eingelesen."), MessageBoxFlags::Ok);
+    MessageBox(EntryGoneText() + QStringLiteral("\nDie Liste wird neu eingelesen."), MessageBoxFlags::Ok);
     m_selectionLost = false;
     Refill();
 }
@@ -390,77 +385,6 @@ int CServerBookDialog::CheckedSelection()
         return -1;
     }
     return selected;
-}
-
-// The selection as CheckedSelection gives it, for a change: -1, after
-// telling the user why, when the book may only be read.
-int CServerBookDialog::selectionToChange()
-{
-    const CListBox *list = Lines();
-    if (!list || list->GetCurSel() == -1 || !m_pStore || RefusedAsReadOnly())
-        return -1;
-    return CheckedSelection();
-}
-
-// Opens the entry dialog on the selected entry as it is stored now and writes
-// what the user confirmed back into that row, while it still holds what the
-// dialog opened with. When another program changed or deleted that row
-// meanwhile, what the user typed stays: it can go in as a new entry, or the
-// dialog opens again with it.
-void CServerBookDialog::EditEntry()
-{
-    const CListBox *list = Lines();
-    const int selected = selectionToChange();
-    if (selected == -1)
-        return;
-    const QString label = list->GetText(selected);
-    const int ordinal = list->GetItemData(selected);
-    const RowSnapshot row = m_shown;
-    QStringList typed{label, m_strServer, m_strStartDir, m_strPluginFile};
-    for (;;) {
-        CNewEntryDialog dialog;
-        dialog.m_pPluginArray = GetCurrentPluginArray();
-        dialog.EditEntry(typed[0], typed[1], typed[2], typed[3]);
-        if (dialog.DoModal() != IDOK)
-            return;
-        typed = {dialog.m_strLabel, dialog.m_strAddress, dialog.m_strStartPath, dialog.m_strPluginFile};
-        if (!m_signIn.TakePasswordOut(typed[1]))
-            continue;
-        if (m_pStore->UpdateRow(row, typed[0], typed[1], typed[2], typed[3]))
-            break;
-        const int answer = MessageBox(kEntryGone + QStringLiteral("\nSollen Ihre Angaben als neuer Eintrag "
-                                                                  "gespeichert werden? (Nein: zurück zu Ihren Angaben)"),
-                                      MessageBoxFlags::YesNo | MessageBoxFlags::IconQuestion);
-        if (answer == IDYES) {
-            const qint64 added = m_pStore->Append(typed[0], typed[1], typed[2], typed[3]);
-            Refill();
-            SelectRow(added);
-            return;
-        }
-    }
-    TakeIn([selected, ordinal, &typed](CListBox *lines) {
-        lines->RemoveLine(selected);
-        lines->InsertListed(typed[0], ordinal);
-    });
-    SelectRow(row.rowid);
-}
-
-void CServerBookDialog::DuplicateEntry()
-{
-    const CListBox *list = Lines();
-    const int selected = selectionToChange();
-    if (selected == -1)
-        return;
-    const QString label = list->GetText(selected) + QStringLiteral(" (Kopie)");
-    if (label.size() > CNewEntryDialog::kMaxChars) {
-        MessageBox(QStringLiteral("Die Bezeichnung der Kopie wäre länger als %1 Zeichen; "
-                                  "bitte kürzen Sie zuerst die Bezeichnung.").arg(CNewEntryDialog::kMaxChars),
-                   MessageBoxFlags::Ok);
-        return;
-    }
-    const qint64 row = m_pStore->Append(label, m_strServer, m_strStartDir, m_strPluginFile);
-    TakeIn([this, row, &label](CListBox *lines) { lines->InsertListed(label, m_pStore->OrdinalOf(row)); });
-    SelectRow(row);
 }
 
 // Selects the line of a row the dialog itself just added or changed.

@@ -5,6 +5,7 @@
 #include "booklistview.h"
 #include "cdialog.h"
 #include "cserverbookstore.h"
+#include "editactions.h"
 #include "exchangeactions.h"
 #include "linkactions.h"
 #include "listaction.h"
@@ -38,9 +39,9 @@ class CNewEntryDialog;
 // is refused with the reason before anything is asked or filled in.
 //
 // The list's context menu (right click, Menu key, Shift+F10) and its keys
-// run the commands of one table: "Bearbeiten …" (F2), "Duplizieren" and
-// "Löschen" (Delete) here; search, links, import and export, and restoring
-// a backup in parts of their own.
+// run the commands of one table: "Löschen" (Delete) here; editing and
+// duplicating, sign-in data, the connection check, search, links, import
+// and export, and restoring a backup in parts of their own.
 class CServerBookDialog : public CDialog, private BookListView
 {
 public:
@@ -82,22 +83,19 @@ private:
     void CatchUp() override;
     void SelectLine(int line) override;
     void AddEntry(const std::function<void(CNewEntryDialog &)> &prepare) override;
+    void TakeIn(const std::function<void(CListBox *)> &change) override;
+    void SelectRow(qint64 rowid) override;
 
     std::vector<ListAction> actions();
     void ShowContextMenu();
     void ShowKeys();
     CServerBookStore::Labels takeListingAhead();
     void ShowFirst();
-    void TakeIn(const std::function<void(CListBox *)> &change);
     void EntryGone();
     void UpdateDeleteButton();
-    int selectionToChange();
     void focusList();
     void DeleteEntry();
     void NewEntry();
-    void EditEntry();
-    void DuplicateEntry();
-    void SelectRow(qint64 rowid);
     void SelectedByUser();
     bool SelectionStillMeant();
     bool DeceptionAccepted();
@@ -117,5 +115,6 @@ private:
     CheckActions m_check{*this};
     ExchangeActions m_exchange{*this};
     BackupActions m_backups{*this};
+    EditActions m_edit{*this, m_signIn};
     const std::vector<ListAction> m_actions;
 };
