@@ -7,8 +7,8 @@ demo host on a book of one entry, and reads each dialog's controls as Orca
 would: role, name and the label that names them ("labelled by"). "Neu ..."
 is pressed through AT-SPI, as a screen reader user would press it, and both
 dialogs are cancelled the same way. The search is opened with its key, and
-what it found must reach the screen reader as the user types. After a
-restore the keys must go on working on the list: Shift+F10, Up and Return
+what it found must reach the screen reader as the user types. A backup's
+comparison is read in words. After a restore the keys must go on working on the list: Shift+F10, Up and Return
 open the key table, and do not end the dialog.
 
 Usage: check-screenreader.py BUILD_DIR
@@ -267,6 +267,15 @@ try:
     press_key(UP)
     press_key(RETURN)
     restore = dialog_named(app, "Sicherung wiederherstellen")
+    expect_modal(restore)
+    # What restoring would change is read in words, not as "+1 / −0 / 0".
+    backups_list = [control for control in restore if control.getRoleName() == "tree"][0]
+    cells = [cell.name for cell in backups_list if cell.getRoleName() == "table cell"]
+    if "1 kommt zurück, 0 gehen, 0 geändert" not in cells:
+        fail("the backup reads %s" % cells)
+    for told in ("Auf", "Eingabe", "Esc"):
+        if told not in backups_list.description:
+            fail("the backups' description names no %s: %r" % (told, backups_list.description))
     press_key(RETURN)
     question = wait_for("the restore question", lambda: next(
         (window for window in app if window is not None and window.getRoleName() == "alert"), None))
