@@ -18,7 +18,7 @@ packages=(
   lintian bash-completion         # the package check: lintian, and kelvo-book's completion tried
   qt6-translations-l10n           # Qt's own German texts: "Ja", "Nein", the file dialogs
   xvfb dbus at-spi2-core python3-pyatspi  # the screen-reader test: an X server, a session bus, AT-SPI
-  openbox                         # and a window manager, which decides the active window as a desktop does
+  openbox x11-utils               # and a window manager, which decides the active window as a desktop does; xprop sees it ready
   libsecret-1-dev                 # passwords in the desktop's keyring through the Secret Service
   gnome-keyring libsecret-tools   # the keyring tests: a real Secret Service, and secret-tool to check it
   libcurl4-openssl-dev            # the site check's transfers

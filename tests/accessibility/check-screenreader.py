@@ -51,9 +51,23 @@ def start_session():
                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
     start("/usr/libexec/at-spi-bus-launcher", "--launch-immediately", stderr=subprocess.DEVNULL)
-    # A window manager decides which window is active once a dialog closes,
-    # as on a desktop.
-    start("openbox", "--sm-disable", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    start_window_manager()
+
+
+def start_window_manager():
+    """A window manager decides which window is active once a dialog closes,
+    as on a desktop. It is waited for until it manages the screen: now and
+    then a fresh Xvfb refuses its very first client, and it is started again."""
+    for _ in range(3):
+        manager = start("openbox", "--sm-disable", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        end = time.time() + 10
+        while manager.poll() is None and time.time() < end:
+            announced = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, text=True).stdout
+            if "window id" in announced:
+                return
+            time.sleep(0.1)
+    fail("the window manager did not start")
 
 
 def wait_for(what, find, seconds=20):
@@ -252,6 +266,8 @@ try:
     if found[:3] != [("label", prompt), ("text", prompt), ("tree", "Gefundene Einträge")]:
         fail("the search reads %s" % found)
     field = [control for control in search if control.getRoleName() == "text"][0]
+    # The window manager gives the new dialog the focus, at its own pace.
+    wait_for("the focus in the search field", lambda: True if focused(field) else None)
     expect_announced(field, "Ver", "1 Treffer")
     expect_announced(field, "Vereinsheim", "Kein Eintrag enthält \"Vereinsheim\".")
     matches = [control for control in search if control.getRoleName() == "tree"][0]
