@@ -188,17 +188,9 @@ try:
         if not change.startswith("+1 "):
             os.remove(os.path.join(plugins, "DATA", "backup", name))
 
-    def start_host():
-        return start(os.path.join(build, "ostrel-host"), "--plugin-dir", plugins, "serverbook",
-                     env=dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"),
-                     stdout=subprocess.PIPE, text=True)
-
-    # Now and then a fresh Xvfb refuses its very first client: a host that
-    # could not connect ends at once, and is started once more.
-    host = start_host()
-    time.sleep(1)
-    if host.poll() is not None:
-        host = start_host()
+    host = start(os.path.join(build, "ostrel-host"), "--plugin-dir", plugins, "serverbook",
+                 env=dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"),
+                 stdout=subprocess.PIPE, text=True)
 
     def application():
         for app in pyatspi.Registry.getDesktop(0):
