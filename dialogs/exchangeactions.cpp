@@ -2,6 +2,7 @@
 
 #include "booklistview.h"
 #include "bookexport.h"
+#include "busywait.h"
 #include "cserverbookstore.h"
 #include "filezillawriter.h"
 #include "keyring.h"
@@ -10,9 +11,14 @@
 #include "messagebox.h"
 #include "siteimport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QProgressDialog>
+#include <QScopeGuard>
+
+#include <atomic>
 
 namespace {
 
@@ -40,6 +46,30 @@ QString listedAtMost(QStringList lines)
     return lines.join(QLatin1Char('\n'));
 }
 
+// Reads the site lists on a thread of their own, with a progress dialog when
+// it takes a while: a list of a million sites takes seconds, and the window
+// goes on painting meanwhile.
+ReadResult readShowingProgress(QWidget *window, const QStringList &paths)
+{
+    QProgressDialog progress(QStringLiteral("Die Serverlisten werden gelesen …"), QString(), 0, 100, window);
+    progress.setWindowTitle(QStringLiteral("Importieren"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    progress.setValue(0);
+    std::atomic<int> told{0};
+    ReadResult read;
+    WaitWhileBusy(window, [&] {
+        read = ReadSites(paths, [&](qint64 done, qint64 total) {
+            // Each percent once: the window is not flooded with updates.
+            const int percent = total > 0 ? int(100 * done / total) : 0;
+            if (told.exchange(percent) != percent)
+                QMetaObject::invokeMethod(&progress, [&progress, percent] { progress.setValue(percent); },
+                                          Qt::QueuedConnection);
+        });
+    });
+    return read;
+}
+
 } // namespace
 
 void ExchangeActions::Import()
@@ -56,7 +86,7 @@ void ExchangeActions::Import()
     if (files.exec() != QDialog::Accepted || !book)
         return;
     const std::vector<WorkerInfo> workers = LoadedWorkers();
-    ReadResult read = ReadSites(files.selectedFiles());
+    ReadResult read = readShowingProgress(m_view.Window(), files.selectedFiles());
     if (!read.ok()) {
         m_view.Tell(QStringLiteral("Die Serverliste konnte nicht gelesen werden; nichts wurde importiert.\n\n%1")
                         .arg(read.error),
@@ -66,11 +96,15 @@ void ExchangeActions::Import()
     // Duplicates are judged against the book as it is when the sites are
     // stored, in one transaction with the storing.
     ImportPlan plan;
-    book->AppendChosen([&] {
-        plan = PlanImport(std::exchange(read.sites, {}), workers, ReadBook(*book), false);
-        return plan.rows();
-    });
-    m_view.Refill();
+    {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        const auto cursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+        book->AppendChosen([&] {
+            plan = PlanImport(std::exchange(read.sites, {}), workers, ReadBook(*book), false);
+            return plan.rows();
+        });
+        m_view.Refill();
+    }
     QStringList skipped;
     for (const ImportItem &item : plan.items) {
         if (!item.imported)
